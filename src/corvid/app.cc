@@ -1,0 +1,7 @@
+#include "app.h"
+
+int
+corvid_main(int, char **)
+{
+	return 1;
+}

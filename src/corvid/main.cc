@@ -1,0 +1,7 @@
+#include "app.h"
+
+int
+main(int argc, char **argv)
+{
+	return corvid_main(argc, argv);
+}

@@ -1,0 +1,150 @@
+// The supplicant client: the control connection, the commands that change
+// the supplicant, and the records built from its replies.  The interface
+// module includes nothing of this module but this header.
+//
+// Failures are reported by result (0/1 for commands, 0/-1 for the
+// transport, a record or nullptr for opens and fetches, an id or -1 for
+// ADD_NETWORK) and with a one-line warning on standard error.  Nothing here
+// exits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform.h"
+
+// ---------------------------------------------------------------------------
+// Control connection and request transport
+
+inline constexpr int CTRL_REPLY_TIMEOUT_MS = 1000;
+inline constexpr size_t CTRL_REQUEST_MAX = 128;
+inline constexpr const char *CTRL_DEFAULT_DIR = "/var/run/wpa_supplicant";
+
+struct wpa_ctrl {
+	int fd;
+	char *tmp_dir;                  // private directory of the local socket
+	struct sockaddr_un local_addr;  // empty path: not formed yet
+	struct sockaddr_un dest_addr;
+};
+
+// The first socket in CTRL_DEFAULT_DIR, in a static buffer, or nullptr.
+const char *ctrl_default_path(void);
+// The same search in another directory (for tests).
+const char *ctrl_default_path_in(const char *dir);
+
+wpa_ctrl *ctrl_open(const char *path);
+void ctrl_close(wpa_ctrl *ctrl);
+// Sends `req` as one datagram and receives its reply into `reply`, at most
+// *reply_len bytes (in: capacity; out: bytes received).  Unsolicited event
+// messages are dropped.  0, or -1 when no reply came.
+int ctrl_transact(wpa_ctrl *ctrl, const char *req, size_t req_len,
+    char *reply, size_t *reply_len);
+// Formatted request; 0 when the reply begins with "OK", 1 otherwise.  The
+// reply buffer needs *reply_len + 1 bytes.
+int ctrl_command(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
+    const char *fmt, ...) __printflike(4, 5);
+// Formatted request; 0 with the NUL-terminated reply, 1 on failure.
+int ctrl_query(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
+    const char *fmt, ...) __printflike(4, 5);
+int ctrl_attach(wpa_ctrl *ctrl);
+int ctrl_detach(wpa_ctrl *ctrl);
+int ctrl_fd(wpa_ctrl *ctrl);
+
+// ---------------------------------------------------------------------------
+// Commands (0 success, 1 failure)
+
+int scan_start(wpa_ctrl *ctrl);
+int passive_scan_set(wpa_ctrl *ctrl, int value);
+// The new network's id, or -1.
+int network_add(wpa_ctrl *ctrl, const char *ssid);
+int network_select(wpa_ctrl *ctrl, int id, int freq);
+int network_set_psk(wpa_ctrl *ctrl, int id, const char *psk);
+int network_set_eap(wpa_ctrl *ctrl, int id, const char *identity,
+    const char *password);
+int network_set_open(wpa_ctrl *ctrl, int id);
+int config_save(wpa_ctrl *ctrl);
+int supplicant_reconnect(wpa_ctrl *ctrl);
+int supplicant_disconnect(wpa_ctrl *ctrl);
+int network_remove(wpa_ctrl *ctrl, int id);
+int network_set_autoconnect(wpa_ctrl *ctrl, int id, bool enable);
+int network_set_priority(wpa_ctrl *ctrl, int id, int priority);
+
+// ---------------------------------------------------------------------------
+// Records
+
+enum security_type {
+	SECURITY_OPEN = 0,
+	SECURITY_EAP = 1,
+	SECURITY_PSK = 2,
+	SECURITY_NA = 3,
+};
+
+enum network_state {
+	NETWORK_ENABLED = 0,
+	NETWORK_DISABLED = 1,
+	NETWORK_CURRENT = 2,
+};
+
+inline constexpr size_t SSID_MAX = 32;
+
+struct supplicant_status {
+	int freq;           // MHz of the access point in `bssid`, or 0
+	char *wpa_state;    // texts are nullptr when STATUS did not have them
+	char *bssid;
+	char *ssid;         // unescaped
+	char *ip_address;
+};
+
+struct known_network {
+	int id;
+	int priority;
+	bool scan_ssid;
+	security_type security;
+	network_state state;
+	char ssid[SSID_MAX + 1];
+	struct ether_addr bssid;
+};
+
+struct scan_result {
+	int freq;
+	int signal;
+	struct ether_addr bssid;
+	char ssid[SSID_MAX + 1];
+	security_type security;
+};
+
+// A growable array of records stored by value.
+template <typename T>
+struct record_array {
+	T *items;
+	size_t count;
+	size_t capacity;
+};
+
+using known_networks = record_array<known_network>;
+using scan_results = record_array<scan_result>;
+
+supplicant_status *supplicant_status_fetch(wpa_ctrl *ctrl);
+void supplicant_status_free(supplicant_status *status);
+
+known_networks *known_networks_fetch(wpa_ctrl *ctrl);
+void known_networks_free(known_networks *known);
+bool known_networks_append(known_networks *known, const known_network *net);
+void known_networks_sort(known_networks *known);
+void known_networks_filter(known_networks *known, const char *text);
+
+scan_results *scan_results_fetch(wpa_ctrl *ctrl);
+void scan_results_free(scan_results *scan);
+bool scan_results_append(scan_results *scan, const scan_result *res);
+void scan_results_sort(scan_results *scan);
+void scan_results_filter(scan_results *scan, const char *text);
+
+// Decodes the supplicant's escapes in place; returns `text`.
+char *ssid_unescape(char *text, size_t len);
+
+// Copies `len` bytes of untrusted text (an SSID, a daemon message) into
+// `out`, which has room for len + 1 bytes, drawing every character that the
+// locale does not call printable (C0 and C1 controls, DEL) and every byte
+// that is not valid multibyte text as one "?".  The copy is NUL-terminated
+// and never longer than the original; returns its length.
+size_t text_printable(const char *in, size_t len, char *out);
