@@ -25,6 +25,14 @@ struct notification_list {
 	size_t count;
 };
 
+inline void
+notification_list_init(notification_list *list)
+{
+	list->first = nullptr;
+	list->last = &list->first;
+	list->count = 0;
+}
+
 // Pending notifications are capped; adding to a full list drops the oldest.
 inline constexpr size_t NOTIFICATIONS_MAX = 64;
 
@@ -94,5 +102,6 @@ void restore_screen(void);
 [[noreturn]] void fatal(const char *fmt, ...) __printflike(1, 2);
 [[noreturn]] void fatalx(const char *fmt, ...) __printflike(1, 2);
 void cleanup(void);
-// Puts the state back to its start-up values (for tests).
+// Puts every field back to its value before start-up: descriptors -1,
+// pointers null, lists empty, section 0.  Releases nothing.
 void app_reset(void);

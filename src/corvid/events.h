@@ -10,7 +10,6 @@ void notifyf(notification_list *list, const char *fmt, ...) __printflike(2, 3);
 void clear_notifications(notification_list *list);
 // Removes the oldest entry, if any.
 void notification_expire(notification_list *list);
-void notifications_init(notification_list *list);
 
 void refresh_status(void);
 void refresh_known(void);
