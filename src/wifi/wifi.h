@@ -25,6 +25,7 @@ struct wpa_ctrl {
 	char *tmp_dir;                  // private directory of the local socket
 	struct sockaddr_un local_addr;  // empty path: not formed yet
 	struct sockaddr_un dest_addr;
+	bool resync;                    // a request gave up: its reply may follow
 };
 
 // The first socket in CTRL_DEFAULT_DIR, in a static buffer, or nullptr.
@@ -36,7 +37,10 @@ wpa_ctrl *ctrl_open(const char *path);
 void ctrl_close(wpa_ctrl *ctrl);
 // Sends `req` as one datagram and receives its reply into `reply`, at most
 // *reply_len bytes (in: capacity; out: bytes received).  Unsolicited event
-// messages are dropped.  0, or -1 when no reply came.
+// messages are dropped, and so is whatever was queued before the request.
+// After a request that got no reply, the next one first sends "PING" and
+// drops everything up to its "PONG", so that a late reply is never taken
+// for the reply to a later request.  0, or -1 when no reply came.
 int ctrl_transact(wpa_ctrl *ctrl, const char *req, size_t req_len,
     char *reply, size_t *reply_len);
 // Formatted request; 0 when the reply begins with "OK", 1 otherwise.  The

@@ -1,0 +1,292 @@
+// The in-test control socket daemon.
+#include "fake_daemon.h"
+
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+fake_reply
+fake_answer(std::string datagram)
+{
+	fake_reply r;
+	r.datagrams.push_back(std::move(datagram));
+	return r;
+}
+
+static std::string
+lines_reply(const char *header, const std::vector<std::string> &lines)
+{
+	std::string s = header;
+	for (const auto &l : lines)
+		s += l + "\n";
+	return s;
+}
+
+std::string
+fake_world_answer(fake_world *w, const std::string &req)
+{
+	if (auto it = w->replies.find(req); it != w->replies.end())
+		return it->second;
+	if (w->fail.count(req) != 0)
+		return "FAIL\n";
+	if (req == "STATUS")
+		return lines_reply("", w->status);
+	if (req == "LIST_NETWORKS")
+		return lines_reply("network id / ssid / bssid / flags\n",
+		    w->networks);
+	if (req == "SCAN_RESULTS")
+		return lines_reply(
+		    "bssid / frequency / signal level / flags / ssid\n", w->scan);
+	if (req == "ADD_NETWORK")
+		return std::to_string(w->next_id++) + "\n";
+	if (req == "PING")
+		return "PONG\n";
+	if (req.starts_with("GET_NETWORK ") || req.starts_with("BSS "))
+		return "FAIL\n";
+	return "OK\n";
+}
+
+// Decodes one transcript line: \n, \t, \\ and \xHH.
+static std::string
+transcript_unescape(const std::string &s)
+{
+	std::string out;
+	for (size_t i = 0; i < s.size(); i++) {
+		if (s[i] != '\\' || i + 1 == s.size()) {
+			out += s[i];
+			continue;
+		}
+		char c = s[++i];
+		if (c == 'n')
+			out += '\n';
+		else if (c == 't')
+			out += '\t';
+		else if (c == 'x' && i + 2 < s.size()) {
+			out += static_cast<char>(std::stoi(s.substr(i + 1, 2),
+			    nullptr, 16));
+			i += 2;
+		} else
+			out += c;
+	}
+	return out;
+}
+
+bool
+fake_world_load(fake_world *w, const std::string &name)
+{
+	std::ifstream in(name.starts_with("/") ? name :
+	    std::string(CORVID_TEST_DATA) + "/" + name);
+	std::string line, req;
+
+	if (!in)
+		return false;
+	while (std::getline(in, line)) {
+		if (line.starts_with("> "))
+			req = line.substr(2);
+		else if (line.starts_with("< ") || line == "<")
+			w->replies[req] = transcript_unescape(line.size() > 2 ?
+			    line.substr(2) : "");
+	}
+	return true;
+}
+
+// Sleeps `ms`, or less when the daemon is asked to stop; false then.
+static bool
+pause_unless_stopped(fake_daemon *d, int ms)
+{
+	struct pollfd pfd = { d->stop_pipe[0], POLLIN, 0 };
+	return poll(&pfd, 1, ms) == 0;
+}
+
+static void
+serve(fake_daemon *d)
+{
+	for (;;) {
+		struct pollfd pfd[2] = {
+			{ d->fd, POLLIN, 0 }, { d->stop_pipe[0], POLLIN, 0 },
+		};
+		if (poll(pfd, 2, -1) == -1 || (pfd[1].revents & POLLIN) != 0)
+			return;
+		char buf[8192];
+		struct sockaddr_un from {};
+		socklen_t from_len = sizeof from;
+		ssize_t n = recvfrom(d->fd, buf, sizeof buf, 0,
+		    reinterpret_cast<sockaddr *>(&from), &from_len);
+		if (n < 0)
+			continue;
+		std::string req(buf, static_cast<size_t>(n));
+		fake_reply reply;
+		{
+			std::lock_guard<std::mutex> lock(d->mutex);
+			d->requests.push_back(req);
+			d->peer = from;
+			d->peer_len = from_len;
+			if (d->responder)
+				reply = d->responder(req);
+			else
+				reply = fake_answer(fake_world_answer(&d->world, req));
+		}
+		if (reply.delay_ms > 0 && !pause_unless_stopped(d, reply.delay_ms))
+			return;
+		for (const auto &dg : reply.datagrams)
+			(void)sendto(d->fd, dg.data(), dg.size(), 0,
+			    reinterpret_cast<sockaddr *>(&from), from_len);
+	}
+}
+
+bool
+fake_daemon_start(fake_daemon *d)
+{
+	char dir[] = "/tmp/corvid-fake-XXXXXX";
+	if (mkdtemp(dir) == nullptr) {
+		ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+		return false;
+	}
+	d->dir = dir;
+	d->path = d->dir + "/wlan0";
+	struct sockaddr_un sa {};
+	sa.sun_family = AF_UNIX;
+	snprintf(sa.sun_path, sizeof sa.sun_path, "%s", d->path.c_str());
+	d->fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+	if (d->fd == -1 || pipe(d->stop_pipe) == -1 ||
+	    bind(d->fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == -1) {
+		ADD_FAILURE() << "fake daemon socket: " << strerror(errno);
+		fake_daemon_stop(d);
+		return false;
+	}
+	d->thread = std::thread(serve, d);
+	return true;
+}
+
+void
+fake_daemon_stop(fake_daemon *d)
+{
+	if (d->thread.joinable()) {
+		(void)write(d->stop_pipe[1], "x", 1);
+		d->thread.join();
+	}
+	for (int *fd : { &d->fd, &d->stop_pipe[0], &d->stop_pipe[1] }) {
+		if (*fd != -1)
+			close(*fd);
+		*fd = -1;
+	}
+	if (!d->path.empty())
+		unlink(d->path.c_str());
+	if (!d->dir.empty())
+		rmdir(d->dir.c_str());
+	d->path.clear();
+	d->dir.clear();
+}
+
+std::vector<std::string>
+fake_daemon_requests(fake_daemon *d)
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	return d->requests;
+}
+
+void
+fake_daemon_clear_requests(fake_daemon *d)
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	d->requests.clear();
+}
+
+bool
+fake_daemon_send(fake_daemon *d, const std::string &msg)
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	if (d->peer_len == 0)
+		return false;
+	return sendto(d->fd, msg.data(), msg.size(), 0,
+	    reinterpret_cast<sockaddr *>(&d->peer), d->peer_len) ==
+	    static_cast<ssize_t>(msg.size());
+}
+
+static std::string
+mac_text(const ether_addr &a)
+{
+	char buf[18];
+	const uint8_t *o = a.ether_addr_octet;
+	snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", o[0], o[1],
+	    o[2], o[3], o[4], o[5]);
+	return buf;
+}
+
+static const char *const security_names[] = { "Open", "EAP", "PSK", "N/A" };
+static const char *const state_names[] = { "enabled", "disabled", "current" };
+
+std::vector<std::string>
+known_texts(const known_networks *known)
+{
+	std::vector<std::string> v;
+	for (size_t i = 0; i < known->count; i++) {
+		const known_network &k = known->items[i];
+		v.push_back(std::to_string(k.id) + "|" + k.ssid + "|" +
+		    std::to_string(k.priority) + "|" + (k.scan_ssid ? "hidden" : "-") +
+		    "|" + security_names[k.security] + "|" + state_names[k.state] +
+		    "|" + mac_text(k.bssid));
+	}
+	return v;
+}
+
+std::vector<std::string>
+scan_texts(const scan_results *scan)
+{
+	std::vector<std::string> v;
+	for (size_t i = 0; i < scan->count; i++) {
+		const scan_result &r = scan->items[i];
+		v.push_back(mac_text(r.bssid) + "|" + std::to_string(r.freq) + "|" +
+		    std::to_string(r.signal) + "|" + security_names[r.security] +
+		    "|" + r.ssid);
+	}
+	return v;
+}
+
+std::string
+test_data(const std::string &name)
+{
+	std::ifstream in(std::string(CORVID_TEST_DATA) + "/" + name,
+	    std::ios::binary);
+	std::ostringstream s;
+	s << in.rdbuf();
+	return s.str();
+}
+
+static int saved_stderr = -1;
+static FILE *captured;
+
+void
+stderr_begin(void)
+{
+	fflush(stderr);
+	captured = tmpfile();
+	saved_stderr = dup(2);
+	dup2(fileno(captured), 2);
+}
+
+std::string
+stderr_end(void)
+{
+	std::string s;
+	char buf[4096];
+	size_t n;
+
+	fflush(stderr);
+	dup2(saved_stderr, 2);
+	close(saved_stderr);
+	saved_stderr = -1;
+	rewind(captured);
+	while ((n = fread(buf, 1, sizeof buf, captured)) > 0)
+		s.append(buf, n);
+	fclose(captured);
+	captured = nullptr;
+	return s;
+}

@@ -1,0 +1,215 @@
+// The client against the real wpa_supplicant ("none" driver, private
+// network namespace): the records as fetched, and every command that works
+// without a radio, checked in the configuration file the daemon saves.
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fake_daemon.h"
+#include "netns.h"
+#include "wifi.h"
+
+using testing::ElementsAre;
+using testing::Pair;
+
+using settings = std::map<std::string, std::string>;
+
+// The network blocks of a configuration file, by SSID (as written, with
+// its quotes), and the global settings under "".
+static std::map<std::string, settings>
+config_parse(const std::string &text)
+{
+	std::map<std::string, settings> conf;
+	std::istringstream in(text);
+	std::string line;
+	settings block;
+	bool in_block = false;
+	while (std::getline(in, line)) {
+		size_t start = line.find_first_not_of(" \t");
+		line = start == std::string::npos ? "" : line.substr(start);
+		if (line == "network={") {
+			in_block = true;
+			block.clear();
+		} else if (line == "}" && in_block) {
+			in_block = false;
+			conf[block["ssid"]] = block;
+		} else if (size_t eq = line.find('='); eq != std::string::npos) {
+			(in_block ? block : conf[""])[line.substr(0, eq)] =
+			    line.substr(eq + 1);
+		}
+	}
+	return conf;
+}
+
+struct wifi_real : testing::Test {
+	real_daemon daemon;
+	wpa_ctrl *ctrl = nullptr;
+
+	void SetUp() override
+	{
+		std::string why;
+		// Six networks: PSK, EAP, open, SAE, hidden, disabled.
+		if (!real_daemon_start(&daemon, test_data("six_networks.conf"), &why)) {
+			if (daemon.unsupported)
+				GTEST_SKIP() << "real wpa_supplicant not available: " << why;
+			FAIL() << why;
+		}
+		ctrl = ctrl_open(daemon.ctrl_path.c_str());
+		ASSERT_NE(ctrl, nullptr) << strerror(errno);
+	}
+
+	void TearDown() override
+	{
+		ctrl_close(ctrl);
+		real_daemon_stop(&daemon);
+	}
+
+	std::map<std::string, settings> saved()
+	{
+		return config_parse(file_text(daemon.conf_path));
+	}
+};
+
+TEST_F(wifi_real, records_as_fetched)
+{
+	supplicant_status *st = supplicant_status_fetch(ctrl);
+	ASSERT_NE(st, nullptr);
+	ASSERT_NE(st->wpa_state, nullptr);
+	EXPECT_EQ(st->bssid, nullptr);
+	EXPECT_EQ(st->ssid, nullptr);
+	EXPECT_EQ(st->freq, 0);
+	supplicant_status_free(st);
+
+	known_networks *known = known_networks_fetch(ctrl);
+	ASSERT_NE(known, nullptr);
+	known_networks_sort(known);
+	EXPECT_THAT(known_texts(known), ElementsAre(
+	    "5|Off|6|-|Open|disabled|00:00:00:00:00:00",
+	    "0|HomePSK|5|-|PSK|enabled|00:00:00:00:00:00",
+	    "4|Hidden|4|hidden|PSK|enabled|00:00:00:00:00:00",
+	    "1|Corp|3|-|EAP|enabled|00:00:00:00:00:00",
+	    "3|SaeNet|2|-|N/A|enabled|00:00:00:00:00:00",
+	    "2|Cafe|1|-|Open|enabled|00:00:00:00:00:00"));
+	known_networks_free(known);
+
+	scan_results *scan = scan_results_fetch(ctrl);
+	ASSERT_NE(scan, nullptr);
+	EXPECT_EQ(scan->count, 0u);
+	scan_results_free(scan);
+}
+
+TEST_F(wifi_real, commands_reach_the_saved_configuration)
+{
+	int psk = network_add(ctrl, "NewNet");
+	ASSERT_EQ(psk, 6);
+	EXPECT_EQ(network_set_psk(ctrl, psk, "new passphrase"), 0);
+	int eap = network_add(ctrl, "EapNet");
+	ASSERT_EQ(eap, 7);
+	EXPECT_EQ(network_set_eap(ctrl, eap, "alice", "secret"), 0);
+	int open = network_add(ctrl, "OpenNet");
+	ASSERT_EQ(open, 8);
+	EXPECT_EQ(network_set_open(ctrl, open), 0);
+
+	// Selecting one network disables the others; selecting any enables
+	// them all again.
+	EXPECT_EQ(network_select(ctrl, 2, 2412), 0);
+	EXPECT_EQ(network_select(ctrl, 2, 0), 0);
+	EXPECT_EQ(network_select(ctrl, -1, 0), 0);
+	EXPECT_EQ(network_select(ctrl, 42, 0), 1);
+	EXPECT_EQ(supplicant_reconnect(ctrl), 0);
+	EXPECT_EQ(supplicant_disconnect(ctrl), 0);
+	EXPECT_EQ(passive_scan_set(ctrl, 1), 0);
+	EXPECT_EQ(passive_scan_set(ctrl, 0), 0);
+
+	EXPECT_EQ(network_set_autoconnect(ctrl, 0, false), 0);
+	EXPECT_EQ(network_set_autoconnect(ctrl, 5, true), 0);
+	EXPECT_EQ(network_set_priority(ctrl, 2, 9), 0);
+	EXPECT_EQ(network_remove(ctrl, 3), 0);
+	EXPECT_EQ(config_save(ctrl), 0);
+
+	auto conf = saved();
+	EXPECT_EQ(conf[""]["update_config"], "1");
+	EXPECT_EQ(conf.count("\"SaeNet\""), 0u);
+	EXPECT_EQ(conf.size(), 1u + 8);
+	const struct {
+		const char *ssid;
+		settings has;
+		std::vector<std::string> lacks;
+	} want[] = {
+		{ "\"HomePSK\"", { { "psk", "\"secretpass\"" }, { "priority", "5" },
+		    { "disabled", "1" } }, {} },
+		{ "\"Corp\"", { { "key_mgmt", "WPA-EAP" }, { "eap", "PEAP" },
+		    { "identity", "\"bob\"" }, { "password", "\"pw\"" },
+		    { "priority", "3" } }, { "disabled" } },
+		{ "\"Cafe\"", { { "key_mgmt", "NONE" }, { "priority", "9" } },
+		    { "disabled" } },
+		{ "\"Hidden\"", { { "scan_ssid", "1" }, { "psk", "\"hiddenpass\"" },
+		    { "priority", "4" } }, { "disabled" } },
+		{ "\"Off\"", { { "key_mgmt", "NONE" }, { "priority", "6" } },
+		    { "disabled" } },
+		{ "\"NewNet\"", { { "psk", "\"new passphrase\"" } }, { "disabled" } },
+		{ "\"EapNet\"", { { "key_mgmt", "WPA-EAP" },
+		    { "identity", "\"alice\"" }, { "password", "\"secret\"" } },
+		    { "disabled" } },
+		{ "\"OpenNet\"", { { "key_mgmt", "NONE" } }, { "disabled" } },
+	};
+	for (const auto &w : want) {
+		SCOPED_TRACE(w.ssid);
+		ASSERT_EQ(conf.count(w.ssid), 1u);
+		const settings &net = conf[w.ssid];
+		for (const auto &[key, value] : w.has)
+			EXPECT_THAT(net, testing::Contains(Pair(key, value)));
+		for (const auto &key : w.lacks)
+			EXPECT_EQ(net.count(key), 0u) << key;
+	}
+
+	// And the daemon's own view agrees.
+	known_networks *known = known_networks_fetch(ctrl);
+	ASSERT_NE(known, nullptr);
+	EXPECT_THAT(known_texts(known), ElementsAre(
+	    "0|HomePSK|5|-|PSK|disabled|00:00:00:00:00:00",
+	    "1|Corp|3|-|EAP|enabled|00:00:00:00:00:00",
+	    "2|Cafe|9|-|Open|enabled|00:00:00:00:00:00",
+	    "4|Hidden|4|hidden|PSK|enabled|00:00:00:00:00:00",
+	    "5|Off|6|-|Open|enabled|00:00:00:00:00:00",
+	    "6|NewNet|0|-|PSK|enabled|00:00:00:00:00:00",
+	    "7|EapNet|0|-|EAP|enabled|00:00:00:00:00:00",
+	    "8|OpenNet|0|-|Open|enabled|00:00:00:00:00:00"));
+	known_networks_free(known);
+}
+
+TEST_F(wifi_real, failed_ssid_leaves_no_network_behind)
+{
+	// The daemon refuses an SSID of more than 32 bytes; the network just
+	// added is removed again and the next save does not write it.
+	std::string ssid(33, 'x');
+	EXPECT_EQ(network_add(ctrl, ssid.c_str()), -1);
+	known_networks *known = known_networks_fetch(ctrl);
+	ASSERT_NE(known, nullptr);
+	EXPECT_EQ(known->count, 6u);
+	known_networks_free(known);
+	EXPECT_EQ(config_save(ctrl), 0);
+	auto conf = saved();
+	EXPECT_EQ(conf.size(), 1u + 6);
+	EXPECT_EQ(conf.count(""), 1u);
+	EXPECT_EQ(conf[""].count("ssid"), 0u);
+}
+
+TEST_F(wifi_real, requests_while_attached)
+{
+	// Attached, the daemon sends its event about a new network before the
+	// reply; the request still gets its own reply.
+	ASSERT_EQ(ctrl_attach(ctrl), 0);
+	int id = network_add(ctrl, "Evented");
+	EXPECT_EQ(id, 6);
+	EXPECT_EQ(network_remove(ctrl, id), 0);
+	EXPECT_EQ(scan_start(ctrl), 0);
+	supplicant_status *st = supplicant_status_fetch(ctrl);
+	EXPECT_NE(st, nullptr);
+	supplicant_status_free(st);
+	EXPECT_EQ(ctrl_detach(ctrl), 0);
+}
