@@ -1,0 +1,184 @@
+// The connect flow and the input dialogs it opens for credentials.
+#include <cassert>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app.h"
+#include "dialog.h"
+#include "events.h"
+#include "keys.h"
+#include "loop.h"
+
+void
+secret_free(char *text)
+{
+	if (text == nullptr)
+		return;
+	explicit_bzero(text, strlen(text));
+	free(text);
+}
+
+static void
+dialog_clear(dialog_data *d)
+{
+	explicit_bzero(d->input, sizeof d->input);
+	d->len = 0;
+}
+
+char *
+read_dialog_input(const char *prompt, int min_len, int max_len, bool masked)
+{
+	dialog_data data;
+	char *result = nullptr;
+
+	dialog_clear(&data);
+	data.min_len = min_len;
+	data.max_len = max_len;
+	app.dialog_prompt = prompt;
+	app.dialog_masked = masked;
+
+	event_loop_nested(handle_dialog_input, &data);
+
+	if (data.len > 0 && (result = strdup(data.input)) == nullptr) {
+		dialog_clear(&data);
+		fatal("strdup");
+	}
+	dialog_clear(&data);
+	app.dialog_masked = false;
+	app.dialog_prompt = nullptr;
+	app.dialog_text = nullptr;
+	return result;
+}
+
+int
+handle_dialog_input(void *udata)
+{
+	assert(udata != NULL);
+	auto *d = static_cast<dialog_data *>(udata);
+	int key = read_key();
+
+	if (key == KEY_ESC) {
+		dialog_clear(d);
+		return 1;
+	}
+	if (key == '\b' || key == 127 || key == KEY_DELETE) {
+		if (d->len > 0)
+			d->input[--d->len] = '\0';
+	} else if (key < 0 || (key <= 127 && !iscntrl(key))) {
+		// Bytes of multibyte characters come one at a time, as typed.
+		if (d->len < DIALOG_INPUT_MAX) {
+			d->input[d->len++] = static_cast<char>(key);
+			d->input[d->len] = '\0';
+		}
+	} else if (key == '\r') {
+		size_t n = d->len;
+		if (n >= static_cast<size_t>(d->min_len)) {
+			if (n <= static_cast<size_t>(d->max_len))
+				return 1;
+			char msg[64];
+			snprintf(msg, sizeof msg, "Input must not exceed %d characters",
+			    d->max_len);
+			notify(&app.notifications, msg);
+			dialog_clear(d);
+			return 1;
+		}
+	}
+	app.dialog_text = d->input;
+	return 0;
+}
+
+// Creates the network for a scan result that is not known yet and gives it
+// the credentials its security asks for.  The new id, or -1 when the user
+// cancelled (the network is then removed again).
+static int
+create_network(const char *ssid, security_type security)
+{
+	int id = network_add(app.ctrl, ssid);
+	int rc;
+
+	if (id == -1)
+		fatalx("failed to create new network");
+
+	switch (security) {
+	case SECURITY_EAP: {
+		char *identity = read_dialog_input("Enter the EAP username", 0, 256, false);
+		if (identity == nullptr) {
+			(void)network_remove(app.ctrl, id);
+			return -1;
+		}
+		char *password = read_dialog_input("Enter the password", 0, 256, true);
+		if (password == nullptr) {
+			secret_free(identity);
+			(void)network_remove(app.ctrl, id);
+			return -1;
+		}
+		rc = network_set_eap(app.ctrl, id, identity, password);
+		secret_free(identity);
+		secret_free(password);
+		break;
+	}
+	case SECURITY_PSK: {
+		char *psk = read_dialog_input("Enter the password", 8, 63, true);
+		if (psk == nullptr) {
+			(void)network_remove(app.ctrl, id);
+			return -1;
+		}
+		rc = network_set_psk(app.ctrl, id, psk);
+		secret_free(psk);
+		break;
+	}
+	default:
+		rc = network_set_open(app.ctrl, id);
+		break;
+	}
+	if (rc != 0) {
+		char shown[SSID_MAX + 1];
+		(void)network_remove(app.ctrl, id);
+		text_printable(ssid, strlen(ssid), shown);
+		fatalx("failed configuring network: %s", shown);
+	}
+	refresh_known();
+	return id;
+}
+
+void
+connect_to_network(void)
+{
+	// The dialogs run the event loop, which may replace the scan results:
+	// take what the flow needs now.
+	const scan_result &sel = app.scan->items[app.scan_sel];
+	char ssid[SSID_MAX + 1];
+	memcpy(ssid, sel.ssid, sizeof ssid);
+	ssid[SSID_MAX] = '\0';
+	int freq = sel.freq;
+	security_type security = sel.security;
+
+	int id = -1;
+	for (size_t i = 0; i < app.known->count; i++) {
+		if (strcmp(app.known->items[i].ssid, ssid) == 0) {
+			id = app.known->items[i].id;
+			break;
+		}
+	}
+	if (id == -1 && (id = create_network(ssid, security)) == -1)
+		return;
+
+	notifyf(&app.notifications, "Connecting to %s [freq=%d]", ssid, freq);
+	if (network_select(app.ctrl, id, freq) != 0) {
+		char shown[SSID_MAX + 1];
+		text_printable(ssid, strlen(ssid), shown);
+		fatalx("failed to select network: %s", shown);
+	}
+	// Selecting a network disables the others; give back auto-connect to
+	// those that had it.
+	for (size_t i = 0; i < app.known->count; i++) {
+		const known_network &net = app.known->items[i];
+		if (net.id != id)
+			(void)network_set_autoconnect(app.ctrl, net.id,
+			    net.state == NETWORK_ENABLED);
+	}
+	if (config_save(app.ctrl) != 0)
+		fatalx("failed to update config");
+}

@@ -1,0 +1,307 @@
+// Reading keys from the terminal, and what each key does on the main screen.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "app.h"
+#include "dialog.h"
+#include "events.h"
+#include "keys.h"
+#include "search.h"
+
+// One read of one byte: 1, 0 when nothing is pending, -1 on error.
+static ssize_t
+read_byte(unsigned char *c)
+{
+	return read(app.tty_fd, c, 1);
+}
+
+int
+read_key(void)
+{
+	unsigned char c;
+	bool was_readable = false;
+
+	// Reads return at once in raw mode.  Nothing to read while the terminal
+	// reports itself readable is end of file: the terminal hung up.
+	for (;;) {
+		ssize_t n = read_byte(&c);
+		if (n == 1)
+			break;
+		if (n == -1 && errno != EAGAIN && errno != EINTR)
+			fatal("read");
+		if (n == 0 && was_readable)
+			fatalx("read: end of file on the terminal");
+		struct pollfd pfd = {app.tty_fd, POLLIN, 0};
+		if (poll(&pfd, 1, -1) == -1 && errno != EINTR)
+			fatal("read");
+		was_readable = pfd.revents != 0;
+	}
+	if (c != '\e')
+		return static_cast<signed char>(c);
+
+	unsigned char seq[3];
+	if (read_byte(&seq[0]) != 1 || read_byte(&seq[1]) != 1)
+		return KEY_ESC;
+	if (seq[0] == 'O') {
+		switch (seq[1]) {
+		case 'H':
+			return KEY_HOME;
+		case 'F':
+			return KEY_END;
+		}
+		return KEY_ESC;
+	}
+	if (seq[0] != '[')
+		return KEY_ESC;
+	if (seq[1] >= '0' && seq[1] <= '9') {
+		if (read_byte(&seq[2]) != 1 || seq[2] != '~')
+			return KEY_ESC;
+		switch (seq[1]) {
+		case '1':
+		case '7':
+			return KEY_HOME;
+		case '3':
+			return KEY_DELETE;
+		case '4':
+		case '8':
+			return KEY_END;
+		case '5':
+			return KEY_PAGE_UP;
+		case '6':
+			return KEY_PAGE_DOWN;
+		}
+		return KEY_ESC;
+	}
+	switch (seq[1]) {
+	case 'A':
+		return KEY_UP;
+	case 'B':
+		return KEY_DOWN;
+	case 'C':
+		return KEY_RIGHT;
+	case 'D':
+		return KEY_LEFT;
+	case 'H':
+		return KEY_HOME;
+	case 'F':
+		return KEY_END;
+	}
+	return KEY_ESC;
+}
+
+// The list of the active section with its selection and window.
+struct table_view {
+	size_t count;
+	size_t *sel;
+	size_t top;
+	size_t visible;
+};
+
+static table_view
+active_table(void)
+{
+	if (app.section == SECTION_SCAN)
+		return {app.scan->count, &app.scan_sel, app.scan_top, app.scan_visible};
+	return {app.known->count, &app.known_sel, app.known_top, app.known_visible};
+}
+
+static void
+move_selection(int key)
+{
+	table_view t = active_table();
+	size_t n = t.count;
+	size_t &sel = *t.sel;
+
+	switch (key) {
+	case 'j':
+	case KEY_DOWN:
+		if (n > 0)
+			sel = (sel + 1) % n;
+		break;
+	case 'k':
+	case KEY_UP:
+		if (n > 0)
+			sel = (sel + n - 1) % n;
+		break;
+	case KEY_HOME:
+		sel = 0;
+		break;
+	case KEY_END:
+		sel = n > 0 ? n - 1 : 0;
+		break;
+	case KEY_PAGE_UP:
+		sel = t.top >= t.visible ? t.top - t.visible : 0;
+		break;
+	case KEY_PAGE_DOWN:
+		sel = n > 0 ? std::min(t.top + 2 * t.visible - 1, n - 1) : 0;
+		break;
+	}
+}
+
+// The known network at the selection, when Known Networks is active and
+// not empty.
+static const known_network *
+selected_known(void)
+{
+	if (app.section != SECTION_KNOWN || app.known->count == 0)
+		return nullptr;
+	return &app.known->items[app.known_sel];
+}
+
+static void
+save_config(void)
+{
+	if (config_save(app.ctrl) != 0)
+		fatalx("failed to update config");
+}
+
+static void
+toggle_autoconnect(void)
+{
+	if (const known_network *net = selected_known()) {
+		bool enable = net->state == NETWORK_DISABLED ||
+		    net->state == NETWORK_CURRENT;
+		if (network_set_autoconnect(app.ctrl, net->id, enable) != 0)
+			fatalx("failed to set autoconnect");
+		refresh_known();
+	}
+	save_config();
+}
+
+static void
+forget_network(void)
+{
+	const known_network *net = selected_known();
+
+	if (net == nullptr)
+		return;
+	if (network_remove(app.ctrl, net->id) != 0) {
+		char ssid[SSID_MAX + 1];
+		text_printable(net->ssid, strlen(net->ssid), ssid);
+		fatalx("failed to remove network: %s", ssid);
+	}
+	save_config();
+	refresh_known();
+}
+
+// Priorities stop at the ends of the int range instead of wrapping round
+// to the other end.
+static void
+change_priority(int delta)
+{
+	const known_network *net = selected_known();
+	int priority;
+
+	if (net == nullptr)
+		return;
+	if (__builtin_add_overflow(net->priority, delta, &priority))
+		priority = net->priority;
+	if (network_set_priority(app.ctrl, net->id, priority) != 0)
+		fatalx("failed to set priority");
+	save_config();
+	refresh_known();
+}
+
+static void
+start_scan(void)
+{
+	notify(&app.notifications, "Starting scan...");
+	(void)passive_scan_set(app.ctrl, 1);
+	(void)scan_start(app.ctrl);
+	(void)passive_scan_set(app.ctrl, 0);
+}
+
+int
+handle_input(void *)
+{
+	int key = read_key();
+
+	if (key >= 0 && key <= SCHAR_MAX && isalpha(key))
+		key = tolower(key);
+	if (key == 'q') {
+		restore_screen();
+		exit(0);
+	}
+	if (app.too_small)
+		return 0;
+	if (app.show_help) {
+		if (key == 'h')
+			app.show_help = false;
+		return 0;
+	}
+
+	switch (key) {
+	case 'h':
+		app.show_help = true;
+		break;
+	case '\t':
+		app.section = app.section == SECTION_KNOWN ? SECTION_SCAN : SECTION_KNOWN;
+		break;
+	case 'L' - '@':
+		clear_notifications(&app.notifications);
+		break;
+	case '/':
+		search_by_ssid();
+		break;
+	case '[':
+	case KEY_LEFT:
+		if (app.hscroll > 0)
+			app.hscroll--;
+		break;
+	case ']':
+	case KEY_RIGHT: {
+		size_t cols = app_cols();
+		if (cols <= 80 && app.hscroll + 1 < 80 - cols)
+			app.hscroll++;
+		break;
+	}
+	case 'j':
+	case KEY_DOWN:
+	case 'k':
+	case KEY_UP:
+	case KEY_HOME:
+	case KEY_END:
+	case KEY_PAGE_UP:
+	case KEY_PAGE_DOWN:
+		move_selection(key);
+		break;
+	case 'd':
+		if (supplicant_disconnect(app.ctrl) != 0)
+			fatalx("failed to disconnect");
+		refresh_status();
+		refresh_known();
+		break;
+	case 'r':
+		if (supplicant_reconnect(app.ctrl) != 0)
+			fatalx("failed to reconnect");
+		refresh_status();
+		break;
+	case 's':
+		start_scan();
+		break;
+	case 'a':
+		toggle_autoconnect();
+		break;
+	case 'f':
+		forget_network();
+		break;
+	case 'A' - '@':
+		change_priority(1);
+		break;
+	case 'X' - '@':
+		change_priority(-1);
+		break;
+	case 'c':
+		if (app.section == SECTION_SCAN && app.scan->count > 0)
+			connect_to_network();
+		break;
+	}
+	return 0;
+}

@@ -11,7 +11,8 @@ inline constexpr uintptr_t TIMER_SCAN = 1;           // every 30 seconds
 inline constexpr unsigned NOTIFICATION_PERIOD = 5;
 inline constexpr unsigned SCAN_PERIOD = 30;
 
-// Registers the start-up sources in one submission; 0 or -1 (errno).
+// Registers the start-up sources in one submission: 0; 1 when a handler
+// record could not be allocated; -1 when the queue refused (errno).
 int register_sources(void);
 // Adds a record at the head of the list; nullptr when allocation failed.
 event_handler *handler_add(uintptr_t ident, int filter,

@@ -1,0 +1,212 @@
+#include "tmux.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+static std::string
+read_file(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::stringstream ss;
+	ss << in.rdbuf();
+	return ss.str();
+}
+
+std::string
+shell_quote(const std::string &word)
+{
+	std::string out = "'";
+	for (char c : word) {
+		if (c == '\'')
+			out += "'\\''";
+		else
+			out += c;
+	}
+	return out + "'";
+}
+
+std::string
+shell(const std::string &command, int *status)
+{
+	std::string out;
+	FILE *p = popen(command.c_str(), "r");
+	if (p == nullptr) {
+		if (status)
+			*status = -1;
+		return out;
+	}
+	char buf[4096];
+	size_t n;
+	while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+		out.append(buf, n);
+	int rc = pclose(p);
+	if (status)
+		*status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+	return out;
+}
+
+static std::string
+tmux(tmux_session *s, const std::string &args, int *status = nullptr)
+{
+	return shell("tmux -u -f /dev/null -L " + s->server + " " + args + " 2>&1", status);
+}
+
+bool
+tmux_start(tmux_session *s, const std::string &command, int width, int height,
+    std::string *why)
+{
+	static int serial;
+	char tmpl[] = "/tmp/corvid-tmux.XXXXXX";
+
+	if (mkdtemp(tmpl) == nullptr) {
+		*why = "mkdtemp failed";
+		return false;
+	}
+	s->dir = tmpl;
+	s->server = "corvid-test-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+	s->width = width;
+	s->height = height;
+
+	// The program waits for "go", so that the pipe of its output is in
+	// place before it writes its first byte.
+	std::string script = s->dir + "/run.sh";
+	{
+		std::ofstream f(script);
+		f << "while [ ! -e " << shell_quote(s->dir + "/go") << " ]; do sleep 0.02; done\n"
+		  << "echo $$ > " << shell_quote(s->dir + "/pid") << "\n"
+		  << "exec 2> " << shell_quote(s->dir + "/stderr") << "\n"
+		  << "sh -c " << shell_quote("exec " + command) << "\n"
+		  << "echo $? > " << shell_quote(s->dir + "/rc") << "\n"
+		  << "sleep 600\n";
+	}
+	int status;
+	std::string out = tmux(s, "new-session -d -x " + std::to_string(width) +
+	    " -y " + std::to_string(height) + " -e LC_ALL=C.UTF-8 -e TERM=tmux-256color " +
+	    "sh " + shell_quote(script), &status);
+	if (status != 0) {
+		*why = "tmux new-session failed: " + out;
+		shell("rm -rf " + shell_quote(s->dir));
+		return false;
+	}
+	s->started = true;
+	tmux(s, "set-option -g status off");
+	tmux(s, "resize-window -x " + std::to_string(width) + " -y " + std::to_string(height));
+	tmux(s, "pipe-pane -o " + shell_quote("cat > " + shell_quote(s->dir + "/output")));
+	std::ofstream(s->dir + "/go").put('\n');
+	return true;
+}
+
+void
+tmux_stop(tmux_session *s)
+{
+	if (!s->started)
+		return;
+	tmux(s, "kill-server");
+	shell("rm -rf " + shell_quote(s->dir));
+	s->started = false;
+}
+
+std::string
+tmux_capture(tmux_session *s)
+{
+	return tmux(s, "capture-pane -p -N");
+}
+
+static bool
+poll_screen(tmux_session *s, const std::string &needle, bool want, int timeout_ms)
+{
+	auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+	for (;;) {
+		bool shown = tmux_capture(s).find(needle) != std::string::npos;
+		if (shown == want)
+			return true;
+		if (std::chrono::steady_clock::now() > end)
+			return false;
+		std::this_thread::sleep_for(std::chrono::milliseconds(50));
+	}
+}
+
+bool
+tmux_wait_for(tmux_session *s, const std::string &needle, int timeout_ms)
+{
+	return poll_screen(s, needle, true, timeout_ms);
+}
+
+bool
+tmux_wait_gone(tmux_session *s, const std::string &needle, int timeout_ms)
+{
+	return poll_screen(s, needle, false, timeout_ms);
+}
+
+void
+tmux_keys(tmux_session *s, const std::vector<std::string> &keys)
+{
+	std::string args = "send-keys -t 0";
+	for (const std::string &k : keys)
+		args += " " + shell_quote(k);
+	tmux(s, args);
+}
+
+void
+tmux_type(tmux_session *s, const std::string &text)
+{
+	tmux(s, "send-keys -t 0 -l " + shell_quote(text));
+}
+
+void
+tmux_resize(tmux_session *s, int width, int height)
+{
+	s->width = width;
+	s->height = height;
+	tmux(s, "resize-window -x " + std::to_string(width) + " -y " + std::to_string(height));
+}
+
+int
+tmux_wait_exit(tmux_session *s, int timeout_ms)
+{
+	auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+	for (;;) {
+		std::string rc = read_file(s->dir + "/rc");
+		if (!rc.empty() && rc.back() == '\n')
+			return atoi(rc.c_str());
+		if (std::chrono::steady_clock::now() > end)
+			return -1;
+		std::this_thread::sleep_for(std::chrono::milliseconds(50));
+	}
+}
+
+bool
+tmux_running(tmux_session *s)
+{
+	return read_file(s->dir + "/rc").empty();
+}
+
+std::string
+tmux_output(tmux_session *s)
+{
+	return read_file(s->dir + "/output");
+}
+
+std::string
+tmux_stderr(tmux_session *s)
+{
+	return read_file(s->dir + "/stderr");
+}
+
+int
+tmux_pid(tmux_session *s)
+{
+	// The wrapper shell's child is the program.
+	std::string pid = read_file(s->dir + "/pid");
+	if (pid.empty())
+		return -1;
+	std::string child = shell("pgrep -P " + std::to_string(atoi(pid.c_str())) + " | head -n 1");
+	return child.empty() ? -1 : atoi(child.c_str());
+}

@@ -1,0 +1,95 @@
+// Editing a dialog's text key by key.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app.h"
+#include "dialog.h"
+#include "events.h"
+
+namespace {
+
+struct dialog_run {
+	int fds[2];
+	dialog_data data{};
+	std::vector<int> results;
+
+	dialog_run(int min_len, int max_len)
+	{
+		EXPECT_EQ(pipe2(fds, O_NONBLOCK), 0);
+		app_reset();
+		app.tty_fd = fds[0];
+		data.min_len = min_len;
+		data.max_len = max_len;
+	}
+	~dialog_run()
+	{
+		close(fds[0]);
+		close(fds[1]);
+		clear_notifications(&app.notifications);
+	}
+	void keys(const std::vector<std::string> &seq)
+	{
+		for (const std::string &k : seq) {
+			ASSERT_EQ(write(fds[1], k.data(), k.size()), static_cast<ssize_t>(k.size()));
+			results.push_back(handle_dialog_input(&data));
+		}
+	}
+	std::string text() const { return std::string(data.input, data.len); }
+};
+
+TEST(DialogEdit, EnterBelowTheMinimumKeepsTheDialogOpen)
+{
+	dialog_run d(8, 63);
+	d.keys({"\r", "1", "2", "3", "4", "5", "6", "7", "\r"});
+	EXPECT_EQ(d.results, (std::vector<int>(9, 0)));
+	d.keys({"8", "\r"});
+	EXPECT_EQ(d.results.back(), 1);
+	EXPECT_EQ(d.text(), "12345678");
+	EXPECT_STREQ(app.dialog_text, "12345678");
+}
+
+TEST(DialogEdit, TooLongATextIsRejectedWithANotification)
+{
+	dialog_run d(8, 63);
+	d.keys(std::vector<std::string>(64, "x"));
+	d.keys({"\r"});
+	EXPECT_EQ(d.results.back(), 1);
+	EXPECT_EQ(d.data.len, 0u) << "the text is dropped";
+	ASSERT_NE(app.notifications.first, nullptr);
+	EXPECT_STREQ(app.notifications.first->text, "Input must not exceed 63 characters");
+}
+
+TEST(DialogEdit, EscapeCancelsAndWipes)
+{
+	dialog_run d(0, 256);
+	d.keys({"s", "e", "c", "\e"});
+	EXPECT_EQ(d.results.back(), 1);
+	EXPECT_EQ(d.data.len, 0u);
+	for (char c : d.data.input)
+		ASSERT_EQ(c, '\0');
+}
+
+TEST(DialogEdit, BackspaceDropsOneByteEvenInsideACharacter)
+{
+	dialog_run d(0, 256);
+	d.keys({"a", "\xc3", "\xa4", "\x7f"});
+	EXPECT_EQ(d.text(), "a\xc3");
+	d.keys({"\b", "\e[3~", "\x7f"});
+	EXPECT_EQ(d.text(), "") << "backspace on an empty field does nothing";
+	EXPECT_EQ(d.results, (std::vector<int>(7, 0)));
+}
+
+TEST(DialogEdit, LettersAreNotFoldedAndControlKeysAreNotText)
+{
+	dialog_run d(0, 256);
+	d.keys({"Q", "q", "\t", "\n", "\x01", "\e[A", "\e[6~", " "});
+	EXPECT_EQ(d.text(), "Qq ");
+}
+
+} // namespace
