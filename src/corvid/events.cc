@@ -1,7 +1,5 @@
 // Supplicant events, the refreshes of the supplicant records and the
 // notification list.
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -38,11 +36,13 @@ mentions(std::string_view message, const std::string_view (&names)[N])
 int
 handle_wpa_event(void *)
 {
-	char buf[4096];
-	ssize_t n = recv(app.monitor_fd, buf, sizeof buf - 1, 0);
+	char buf[CTRL_EVENT_MAX + 1];
+	// Messages kept while a request waited come first, in order.
+	ssize_t n = ctrl_event_recv(app.ctrl, buf, sizeof buf - 1);
 
+	// An empty read sets no errno: the message stands alone.
 	if (n == 0)
-		fatal("wpa ctrl interface socket closed");
+		fatalx("wpa ctrl interface socket closed");
 	if (n == -1) {
 		// A request drained the socket after the queue reported it.
 		if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)

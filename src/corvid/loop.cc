@@ -102,6 +102,25 @@ redraw(void)
 	sbuf_delete(sb);
 }
 
+// The next event.  Event messages the supplicant sent while a request
+// waited for its reply are kept by the connection, where the queue cannot
+// see them: while there are such, whatever the queue has ready comes first
+// and a kept message is handled when it has nothing.
+static void
+next_event(evq_event *ev)
+{
+	if (app.ctrl != nullptr && ctrl_event_pending(app.ctrl)) {
+		int r = evq_poll(app.kq_fd, ev);
+		if (r == -1)
+			fatal("kevent wait");
+		if (r == 0)
+			*ev = evq_event{static_cast<uintptr_t>(app.monitor_fd), EVQ_READ, false, 0};
+		return;
+	}
+	if (evq_wait(app.kq_fd, ev) == -1)
+		fatal("kevent wait");
+}
+
 void
 event_loop(void)
 {
@@ -109,8 +128,7 @@ event_loop(void)
 		evq_event ev;
 
 		redraw();
-		if (evq_wait(app.kq_fd, &ev) == -1)
-			fatal("kevent wait");
+		next_event(&ev);
 		if (ev.error)
 			fatalx("event error: %s", strerror(static_cast<int>(ev.data)));
 		event_handler *eh = handler_find(ev.ident, ev.filter);

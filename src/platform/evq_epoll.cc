@@ -321,8 +321,8 @@ take(int fd, void *buf, size_t size)
 	return -1;
 }
 
-int
-evq_wait(int evq, struct evq_event *ev)
+static int
+evq_next(int evq, struct evq_event *ev, bool block)
 {
 	evq_queue *q = evq_find(evq);
 	if (q == nullptr) {
@@ -333,11 +333,14 @@ evq_wait(int evq, struct evq_event *ev)
 		struct epoll_event ee;
 		// A stop and continue interrupts the wait even without a handler;
 		// it is resumed.
-		int r = epoll_wait(q->fd, &ee, 1, -1);
+		int r = epoll_wait(q->fd, &ee, 1, block ? -1 : 0);
 		if (r == -1 && errno != EINTR)
 			return -1;
-		if (r != 1)
+		if (r != 1) {
+			if (!block)
+				return 0;
 			continue;
+		}
 		int filter = static_cast<int>(ee.data.u64 >> 32);
 		int fd = static_cast<int>(static_cast<uint32_t>(ee.data.u64));
 		*ev = evq_event{ 0, filter, false, 0 };
@@ -371,6 +374,18 @@ evq_wait(int evq, struct evq_event *ev)
 		}
 		}
 	}
+}
+
+int
+evq_wait(int evq, struct evq_event *ev)
+{
+	return evq_next(evq, ev, true);
+}
+
+int
+evq_poll(int evq, struct evq_event *ev)
+{
+	return evq_next(evq, ev, false);
 }
 
 void

@@ -140,19 +140,24 @@ evq_register(int evq, const struct evq_change *changes, size_t n)
 	return done(-1);
 }
 
-int
-evq_wait(int evq, struct evq_event *ev)
+static int
+evq_next(int evq, struct evq_event *ev, bool block)
 {
 	static constexpr int filters[][2] = { { EVFILT_READ, EVQ_READ },
 	    { EVFILT_SIGNAL, EVQ_SIGNAL }, { EVFILT_TIMER, EVQ_TIMER } };
+	static const struct timespec zero = { 0, 0 };
 	struct kevent kev;
 	int r;
 
 	// A stop and continue interrupts the wait even without a handler; it
 	// is resumed.
-	do
-		r = kevent(evq, nullptr, 0, &kev, 1, nullptr);
-	while (r == 0 || (r == -1 && errno == EINTR));
+	for (;;) {
+		r = kevent(evq, nullptr, 0, &kev, 1, block ? nullptr : &zero);
+		if (r == 1 || (r == -1 && errno != EINTR))
+			break;
+		if (!block)
+			return 0;
+	}
 	if (r == -1)
 		return -1;
 	*ev = evq_event{ kev.ident, 0, (kev.flags & EV_ERROR) != 0, 0 };
@@ -162,6 +167,18 @@ evq_wait(int evq, struct evq_event *ev)
 	if (ev->error)
 		ev->data = kev.data;
 	return 1;
+}
+
+int
+evq_wait(int evq, struct evq_event *ev)
+{
+	return evq_next(evq, ev, true);
+}
+
+int
+evq_poll(int evq, struct evq_event *ev)
+{
+	return evq_next(evq, ev, false);
 }
 
 void

@@ -128,6 +128,9 @@ int evq_register(int evq, const struct evq_change *changes, size_t n);
 // Waits without time-out until one event is ready and stores it.  Returns 1,
 // or -1 with errno set.  An interrupted wait is resumed, not reported.
 int evq_wait(int evq, struct evq_event *ev);
+// The same without waiting: 1 with an event that is ready now, 0 when none
+// is, -1 with errno set.
+int evq_poll(int evq, struct evq_event *ev);
 // Closes the queue and everything it created for its sources.
 void evq_close(int evq);
 

@@ -58,6 +58,9 @@ ctrl_release(wpa_ctrl *ctrl)
 {
 	int saved = errno;
 
+	for (ctrl_kept_event &e : ctrl->kept)
+		free(e.text);
+
 	if (ctrl->fd != -1)
 		close(ctrl->fd);
 	if (ctrl->local_addr.sun_path[0] != '\0')
@@ -152,26 +155,87 @@ is_pong(const char *p, size_t n)
 	return n == 5 && memcmp(p, "PONG\n", 5) == 0;
 }
 
-// Drops every datagram already queued: events, which a request drops
-// anyway, and replies to requests that gave up waiting.
-static void
-drain(int fd)
+// Receives the event message at the head of the socket's queue and keeps
+// it for the event reader.  A full store drops its oldest message; one that
+// cannot be copied is lost.  -1 when nothing could be received.
+static int
+event_keep(wpa_ctrl *ctrl)
 {
-	char c;
+	char buf[CTRL_EVENT_MAX];
+	ssize_t n = recv(ctrl->fd, buf, sizeof buf, MSG_DONTWAIT);
 
-	while (recv(fd, &c, 1, MSG_DONTWAIT) != -1)
-		continue;
+	if (n == -1)
+		return -1;
+	if (ctrl->kept_count == CTRL_EVENTS_KEPT) {
+		free(ctrl->kept[ctrl->kept_first].text);
+		ctrl->kept[ctrl->kept_first].text = nullptr;
+		ctrl->kept_first = (ctrl->kept_first + 1) % CTRL_EVENTS_KEPT;
+		ctrl->kept_count--;
+	}
+	auto len = static_cast<size_t>(n);
+	auto *text = static_cast<char *>(malloc(len > 0 ? len : 1));
+	if (text == nullptr)
+		return 0;
+	memcpy(text, buf, len);
+	size_t slot = (ctrl->kept_first + ctrl->kept_count) % CTRL_EVENTS_KEPT;
+	ctrl->kept[slot] = ctrl_kept_event{ text, len };
+	ctrl->kept_count++;
+	return 0;
+}
+
+bool
+ctrl_event_pending(const wpa_ctrl *ctrl)
+{
+	return ctrl->kept_count > 0;
+}
+
+ssize_t
+ctrl_event_recv(wpa_ctrl *ctrl, char *buf, size_t cap)
+{
+	if (ctrl->kept_count == 0)
+		return recv(ctrl->fd, buf, cap, MSG_DONTWAIT);
+	ctrl_kept_event &e = ctrl->kept[ctrl->kept_first];
+	size_t n = e.len < cap ? e.len : cap;
+	memcpy(buf, e.text, n);
+	free(e.text);
+	e = ctrl_kept_event{};
+	ctrl->kept_first = (ctrl->kept_first + 1) % CTRL_EVENTS_KEPT;
+	ctrl->kept_count--;
+	return static_cast<ssize_t>(n);
+}
+
+// Empties the socket's queue before a request: events are kept for the
+// event reader, anything else is a reply to a request that gave up waiting
+// and is dropped.
+static void
+drain(wpa_ctrl *ctrl)
+{
+	for (;;) {
+		char head[7];
+		ssize_t n = recv(ctrl->fd, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+		if (n == -1)
+			return;
+		if (is_event(head, static_cast<size_t>(n))) {
+			if (event_keep(ctrl) == -1)
+				return;
+		} else if (recv(ctrl->fd, head, 1, MSG_DONTWAIT) == -1) {
+			return;
+		}
+	}
 }
 
 // Waits for the next datagram that is a reply and receives at most `cap`
-// bytes of it.  Events are dropped, and so is a "PONG" unless one is
-// awaited: no other request is answered that way, so it can only be the
-// late answer to an earlier resynchronisation.  The datagram is classified
-// by a peek at its head, so that a reply buffer of a few bytes still tells
-// an "IFNAME=" event from a reply.  Each wait restarts the time-out.
+// bytes of it.  Events are kept for the event reader; a "PONG" is dropped
+// unless one is awaited: no other request is answered that way, so it can
+// only be the late answer to an earlier resynchronisation.  The datagram is
+// classified by a peek at its head, so that a reply buffer of a few bytes
+// still tells an "IFNAME=" event from a reply.  Each wait restarts the
+// time-out.
 static ssize_t
-reply_wait(int fd, char *buf, size_t cap, bool want_pong)
+reply_wait(wpa_ctrl *ctrl, char *buf, size_t cap, bool want_pong)
 {
+	int fd = ctrl->fd;
+
 	for (;;) {
 		struct pollfd pfd = { fd, POLLIN, 0 };
 		char head[7];
@@ -184,7 +248,12 @@ reply_wait(int fd, char *buf, size_t cap, bool want_pong)
 		if ((n = recv(fd, head, sizeof head, MSG_PEEK)) == -1)
 			return -1;
 		auto len = static_cast<size_t>(n);
-		if (is_event(head, len) || (!want_pong && is_pong(head, len))) {
+		if (is_event(head, len)) {
+			if (event_keep(ctrl) == -1)
+				return -1;
+			continue;
+		}
+		if (!want_pong && is_pong(head, len)) {
 			if (recv(fd, head, 1, 0) == -1)
 				return -1;
 			continue;
@@ -206,7 +275,7 @@ resync(wpa_ctrl *ctrl)
 	if (send(ctrl->fd, "PING", 4, 0) != 4)
 		return -1;
 	do {
-		if ((n = reply_wait(ctrl->fd, buf, sizeof buf, true)) == -1)
+		if ((n = reply_wait(ctrl, buf, sizeof buf, true)) == -1)
 			return -1;
 	} while (!is_pong(buf, static_cast<size_t>(n)));
 	ctrl->resync = false;
@@ -219,13 +288,13 @@ ctrl_transact(wpa_ctrl *ctrl, const char *req, size_t req_len, char *reply,
 {
 	ssize_t n;
 
-	drain(ctrl->fd);
+	drain(ctrl);
 	if (ctrl->resync && resync(ctrl) == -1)
 		return -1;
 	if (send(ctrl->fd, req, req_len, 0) != static_cast<ssize_t>(req_len))
 		return -1;
 	bool ping = req_len == 4 && memcmp(req, "PING", 4) == 0;
-	if ((n = reply_wait(ctrl->fd, reply, *reply_len, ping)) == -1) {
+	if ((n = reply_wait(ctrl, reply, *reply_len, ping)) == -1) {
 		ctrl->resync = true;
 		return -1;
 	}

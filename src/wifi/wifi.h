@@ -20,12 +20,26 @@ inline constexpr int CTRL_REPLY_TIMEOUT_MS = 1000;
 inline constexpr size_t CTRL_REQUEST_MAX = 128;
 inline constexpr const char *CTRL_DEFAULT_DIR = "/var/run/wpa_supplicant";
 
+// Event messages that arrive while a request waits for its reply are kept
+// for the event reader, at most this many (the oldest goes first), each cut
+// to CTRL_EVENT_MAX bytes as the event reader would cut it.
+inline constexpr size_t CTRL_EVENTS_KEPT = 64;
+inline constexpr size_t CTRL_EVENT_MAX = 4095;
+
+struct ctrl_kept_event {
+	char *text;                     // owned, `len` bytes, not terminated
+	size_t len;
+};
+
 struct wpa_ctrl {
 	int fd;
 	char *tmp_dir;                  // private directory of the local socket
 	struct sockaddr_un local_addr;  // empty path: not formed yet
 	struct sockaddr_un dest_addr;
 	bool resync;                    // a request gave up: its reply may follow
+	ctrl_kept_event kept[CTRL_EVENTS_KEPT];  // a ring, oldest at kept_first
+	size_t kept_first;
+	size_t kept_count;
 };
 
 // The first socket in CTRL_DEFAULT_DIR, in a static buffer, or nullptr.
@@ -37,7 +51,9 @@ wpa_ctrl *ctrl_open(const char *path);
 void ctrl_close(wpa_ctrl *ctrl);
 // Sends `req` as one datagram and receives its reply into `reply`, at most
 // *reply_len bytes (in: capacity; out: bytes received).  Unsolicited event
-// messages are dropped, and so is whatever was queued before the request.
+// messages, queued before the request or arriving while it waits, are kept
+// for ctrl_event_recv(); anything else queued before the request (a reply
+// that came too late) is dropped.
 // After a request that got no reply, the next one first sends "PING" and
 // drops everything up to its "PONG", so that a late reply is never taken
 // for the reply to a later request.  0, or -1 when no reply came.
@@ -53,6 +69,12 @@ int ctrl_query(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
 int ctrl_attach(wpa_ctrl *ctrl);
 int ctrl_detach(wpa_ctrl *ctrl);
 int ctrl_fd(wpa_ctrl *ctrl);
+// Whether event messages were kept while requests waited.
+bool ctrl_event_pending(const wpa_ctrl *ctrl);
+// The next event message: the oldest kept one, else one datagram received
+// from the socket (without waiting).  At most `cap` bytes of it; the
+// length, or -1 with errno set as recv() sets it.
+ssize_t ctrl_event_recv(wpa_ctrl *ctrl, char *buf, size_t cap);
 
 // ---------------------------------------------------------------------------
 // Commands (0 success, 1 failure)

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -389,4 +390,61 @@ TEST_F(wifi_transport, daemon_gone)
 	stderr_begin();
 	EXPECT_EQ(scan_start(ctrl), 1);
 	EXPECT_EQ(stderr_end().find("wpa_ctrl request failed"), std::string::npos);
+}
+
+// Events that come while a request waits, or that were queued before it,
+// are kept for the event reader, in order, and never taken for a reply.
+TEST_F(wifi_transport, events_during_a_request_are_kept_in_order)
+{
+	char reply[16];
+	size_t len = 15;
+	ASSERT_EQ(ctrl_transact(ctrl, "PING", 4, reply, &len), 0);
+
+	ASSERT_TRUE(fake_daemon_send(&daemon, "<3>CTRL-EVENT-DISCONNECTED bssid=x"));
+	daemon.responder = [](const std::string &) {
+		return fake_reply{ { "<3>CTRL-EVENT-SSID-TEMP-DISABLED id=1 reason=WRONG_KEY",
+		    "IFNAME=wlan0 <3>CTRL-EVENT-SCAN-STARTED ", "OK\n" }, 0 };
+	};
+	len = 15;
+	ASSERT_EQ(ctrl_transact(ctrl, "STATUS", 6, reply, &len), 0);
+	EXPECT_EQ(std::string(reply, len), "OK\n");
+
+	// The socket itself holds nothing more; the connection does.
+	char buf[CTRL_EVENT_MAX];
+	EXPECT_EQ(recv(ctrl_fd(ctrl), buf, sizeof buf, MSG_DONTWAIT), -1);
+	std::vector<std::string> got;
+	while (ctrl_event_pending(ctrl)) {
+		ssize_t n = ctrl_event_recv(ctrl, buf, sizeof buf);
+		ASSERT_GT(n, 0);
+		got.emplace_back(buf, static_cast<size_t>(n));
+	}
+	EXPECT_THAT(got, ElementsAre("<3>CTRL-EVENT-DISCONNECTED bssid=x",
+	    "<3>CTRL-EVENT-SSID-TEMP-DISABLED id=1 reason=WRONG_KEY",
+	    "IFNAME=wlan0 <3>CTRL-EVENT-SCAN-STARTED "));
+
+	// With nothing kept, the next event comes from the socket.
+	ASSERT_TRUE(fake_daemon_send(&daemon, "<3>CTRL-EVENT-CONNECTED "));
+	struct pollfd pfd = { ctrl_fd(ctrl), POLLIN, 0 };
+	ASSERT_EQ(poll(&pfd, 1, 1000), 1);
+	ssize_t n = ctrl_event_recv(ctrl, buf, 8);
+	EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "<3>CTRL-");
+}
+
+// A burst larger than the store keeps the newest messages.
+TEST_F(wifi_transport, kept_events_are_bounded)
+{
+	daemon.responder = [](const std::string &) {
+		fake_reply r;
+		for (size_t i = 0; i < CTRL_EVENTS_KEPT + 6; i++)
+			r.datagrams.push_back("<3>event " + std::to_string(i));
+		r.datagrams.push_back("OK\n");
+		return r;
+	};
+	char reply[16];
+	size_t len = 15;
+	ASSERT_EQ(ctrl_transact(ctrl, "SCAN", 4, reply, &len), 0);
+	EXPECT_EQ(ctrl->kept_count, CTRL_EVENTS_KEPT);
+	char buf[64];
+	ssize_t n = ctrl_event_recv(ctrl, buf, sizeof buf);
+	EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "<3>event 6");
 }
