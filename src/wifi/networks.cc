@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string_view>
+
 #include "records.h"
 #include "wifi.h"
 
@@ -57,6 +59,22 @@ network_security(wpa_ctrl *ctrl, int id)
 }
 
 // One LIST_NETWORKS line: id, SSID, BSSID, flags; then the three queries.
+// Whether the flags say the network is disabled.  "[TEMP-DISABLED]" is the
+// daemon's pause after failed attempts: such a network is still enabled,
+// and reading it as disabled would have the connect flow save the pause as
+// a permanent DISABLE_NETWORK.
+static bool
+flags_disabled(std::string_view flags)
+{
+	constexpr std::string_view word = "DISABLED", temp = "TEMP-";
+
+	for (size_t at = flags.find(word); at != flags.npos;
+	    at = flags.find(word, at + 1))
+		if (at < temp.size() || flags.substr(at - temp.size(), temp.size()) != temp)
+			return true;
+	return false;
+}
+
 static void
 network_parse(wpa_ctrl *ctrl, char *line, known_network *net)
 {
@@ -75,7 +93,7 @@ network_parse(wpa_ctrl *ctrl, char *line, known_network *net)
 	if (n > 3) {
 		if (strstr(f[3], "CURRENT") != nullptr)
 			net->state = NETWORK_CURRENT;
-		else if (strstr(f[3], "DISABLED") != nullptr)
+		else if (flags_disabled(f[3]))
 			net->state = NETWORK_DISABLED;
 	}
 }

@@ -167,6 +167,9 @@ TEST_F(wifi_fetch, known_network_lines)
 		"7\tExtra\tany\t[DISABLED]\tmore\tfields",
 		"x\tWord\tany\t",
 		"99999999999\tHuge\tany\t",
+		// Paused after failures, but not disabled.
+		"8\tPaused\tany\t[TEMP-DISABLED]",
+		"9\tBothKinds\tany\t[TEMP-DISABLED][DISABLED]",
 	};
 	daemon.world.replies = {
 		{ "GET_NETWORK 2 priority", "5" },
@@ -194,7 +197,9 @@ TEST_F(wifi_fetch, known_network_lines)
 	    "-1|NoId|-1|-|N/A|enabled|00:00:00:00:00:00",
 	    "7|Extra|-1|-|N/A|disabled|00:00:00:00:00:00",
 	    "0|Word|-1|-|N/A|enabled|00:00:00:00:00:00",
-	    "2147483647|Huge|-1|-|N/A|enabled|00:00:00:00:00:00"));
+	    "2147483647|Huge|-1|-|N/A|enabled|00:00:00:00:00:00",
+	    "8|Paused|-1|-|N/A|enabled|00:00:00:00:00:00",
+	    "9|BothKinds|-1|-|N/A|disabled|00:00:00:00:00:00"));
 	known_networks_free(known);
 }
 
