@@ -165,20 +165,32 @@ connect_to_network(void)
 	if (id == -1 && (id = create_network(ssid, security)) == -1)
 		return;
 
+	// Selecting a network disables all the others; the loop below gives
+	// auto-connect back to those that had it, except the one connected
+	// until now, which would otherwise take the connection back when the
+	// new one fails (a wrong passphrase).  A search hides some of them
+	// from the list held, so they are all read again first, before the
+	// selection changes their state: a hidden network would otherwise be
+	// left disabled, and saved so.
+	known_networks *all = app.known;
+	if (app.known_search[0] != '\0' &&
+	    (all = known_networks_fetch(app.ctrl)) == nullptr)
+		fatalx("failed to retrieve known networks");
+
 	notifyf(&app.notifications, "Connecting to %s [freq=%d]", ssid, freq);
 	if (network_select(app.ctrl, id, freq) != 0) {
 		char shown[SSID_MAX + 1];
 		text_printable(ssid, strlen(ssid), shown);
 		fatalx("failed to select network: %s", shown);
 	}
-	// Selecting a network disables the others; give back auto-connect to
-	// those that had it.
-	for (size_t i = 0; i < app.known->count; i++) {
-		const known_network &net = app.known->items[i];
+	for (size_t i = 0; i < all->count; i++) {
+		const known_network &net = all->items[i];
 		if (net.id != id)
 			(void)network_set_autoconnect(app.ctrl, net.id,
 			    net.state == NETWORK_ENABLED);
 	}
+	if (all != app.known)
+		known_networks_free(all);
 	if (config_save(app.ctrl) != 0)
 		fatalx("failed to update config");
 }

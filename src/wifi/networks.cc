@@ -58,7 +58,6 @@ network_security(wpa_ctrl *ctrl, int id)
 	return SECURITY_NA;
 }
 
-// One LIST_NETWORKS line: id, SSID, BSSID, flags; then the three queries.
 // Whether the flags say the network is disabled.  "[TEMP-DISABLED]" is the
 // daemon's pause after failed attempts: such a network is still enabled,
 // and reading it as disabled would have the connect flow save the pause as
@@ -70,11 +69,13 @@ flags_disabled(std::string_view flags)
 
 	for (size_t at = flags.find(word); at != flags.npos;
 	    at = flags.find(word, at + 1))
-		if (at < temp.size() || flags.substr(at - temp.size(), temp.size()) != temp)
+		if (at < temp.size() || std::string_view(flags.data() + at -
+		    temp.size(), temp.size()) != temp)
 			return true;
 	return false;
 }
 
+// One LIST_NETWORKS line: id, SSID, BSSID, flags; then the three queries.
 static void
 network_parse(wpa_ctrl *ctrl, char *line, known_network *net)
 {

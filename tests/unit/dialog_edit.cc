@@ -92,4 +92,19 @@ TEST(DialogEdit, LettersAreNotFoldedAndControlKeysAreNotText)
 	EXPECT_EQ(d.text(), "Qq ");
 }
 
+TEST(DialogEdit, TypingPastTheBufferKeepsItsFirstBytesAndStaysTerminated)
+{
+	dialog_run d(0, 256);
+	std::string keys(DIALOG_INPUT_MAX + 50, 'k');
+	ASSERT_EQ(write(d.fds[1], keys.data(), keys.size()),
+	    static_cast<ssize_t>(keys.size()));
+	for (size_t i = 0; i < keys.size(); i++)
+		ASSERT_EQ(handle_dialog_input(&d.data), 0);
+	EXPECT_EQ(d.data.len, DIALOG_INPUT_MAX);
+	EXPECT_EQ(strlen(app.dialog_text), DIALOG_INPUT_MAX);
+	d.keys({"\r"});
+	EXPECT_EQ(d.results.back(), 1);
+	EXPECT_EQ(d.data.len, 0u) << "over the limit: rejected";
+}
+
 } // namespace

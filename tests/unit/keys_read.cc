@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "app.h"
+#include "core_state.h"
 #include "keys.h"
 
 namespace {
@@ -116,6 +118,42 @@ TEST(ReadKeyDeathTest, EndOfFileOnTheTerminalEndsTheProgram)
 	tty.wr = -1;
 	EXPECT_EXIT(read_key(), testing::ExitedWithCode(1),
 	    "read: end of file on the terminal");
+}
+
+TEST(ReadKeyDeathTest, AFailedReadEndsTheProgram)
+{
+	pipe_tty tty;
+	app.tty_fd = tty.wr;   // not open for reading
+	EXPECT_EXIT(read_key(), testing::ExitedWithCode(1), "read: Bad file descriptor");
+	app.tty_fd = tty.rd;
+}
+
+// On a terminal in raw mode a read with nothing pending returns 0 bytes at
+// once: that is no end of file until the terminal reports itself readable.
+TEST(ReadKey, OnARawTerminalAKeyThatComesLaterIsWaitedFor)
+{
+	core_pty tty;
+	ASSERT_TRUE(tty.open(34, 80));
+	app_reset();
+	app.tty_fd = tty.slave;
+	std::thread later([&] {
+		usleep(50000);
+		(void)!write(tty.master, "\e[6~", 4);
+	});
+	EXPECT_EQ(read_key(), KEY_PAGE_DOWN);
+	later.join();
+	app.tty_fd = -1;
+}
+
+TEST(ReadKeyDeathTest, AHungUpTerminalEndsTheProgram)
+{
+	core_pty tty;
+	ASSERT_TRUE(tty.open(34, 80));
+	app_reset();
+	app.tty_fd = tty.slave;
+	tty.hang_up();
+	EXPECT_EXIT(read_key(), testing::ExitedWithCode(1), "read");
+	app.tty_fd = -1;
 }
 
 } // namespace

@@ -244,8 +244,8 @@ if step wrongkey "connect to HomeNet with a wrong passphrase"; then
 	expect_shown "the daemon's WRONG_KEY message is shown" 25 "reason=WRONG_KEY"
 	if cli status | grep -q '^wpa_state=COMPLETED'; then fail "the daemon connected with a wrong passphrase"; else pass "the daemon is not connected"; fi
 	expect "WiFi Info: not connected, no address" 10 1 not_connected
-	# While the daemon holds HomeNet back after the failure, its flags say
-	# TEMP-DISABLED; the table then shows it as not auto-connecting.
+	# While the daemon holds HomeNet back after the failure its flags say
+	# TEMP-DISABLED, a pause, not a disabled network.
 	expect "Known Networks: HomeNet stored, CafeGuest no longer auto-connects" 10 1 table_like known \
 'OfficeNet PSK Yes 3 Yes
 CorpSecure EAP No 2 Yes

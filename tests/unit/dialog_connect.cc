@@ -1,0 +1,286 @@
+// The connect flow: which networks need a dialog, the requests that create,
+// configure and select a network, the cancellations, and the failures.
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core_state.h"
+#include "dialog.h"
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+strings
+operator+(strings a, const strings &b)
+{
+	a.insert(a.end(), b.begin(), b.end());
+	return a;
+}
+
+// Three stored networks (current, enabled, disabled) and one access point
+// of each kind, strongest first: an open network, a stored one, an EAP
+// network, a PSK network and an open one heard at no known frequency.
+struct connect_test : core_test {
+	void SetUp() override
+	{
+		core_test::SetUp();
+		world_networks(&daemon.world, {
+		    { 0, "Home", 5, "[CURRENT]" }, { 1, "Work", 3 },
+		    { 2, "Old", 1, "[DISABLED]" } });
+		world_scan(&daemon.world, {
+		    { "Cafe", -40, 2412, "[ESS]" },
+		    { "Home", -50, 5180 },
+		    { "Corp", -60, 2437, "[WPA2-EAP-CCMP][ESS]" },
+		    { "Flat", -70, 2462 },
+		    { "Zero", -80, 0, "[ESS]" } });
+		daemon.world.next_id = 3;
+		connect();
+		loop_setup();
+		app.section = SECTION_SCAN;
+	}
+
+	// Connects to the access point on `row`, with the keys for its
+	// dialogs typed in advance.
+	void connect_row(size_t row, const std::string &keys = "")
+	{
+		change_world([](fake_world *w) { w->next_id = 3; });
+		app.scan_sel = row;
+		press("c" + keys);
+	}
+};
+
+// After a connect to id 3: the other networks get back the auto-connect
+// state they had, the current one loses it, and the configuration is saved.
+const strings others = { "DISABLE_NETWORK 0", "ENABLE_NETWORK 1",
+	"DISABLE_NETWORK 2", "SET update_config 1", "SAVE_CONFIG" };
+
+TEST_F(connect_test, EachKindOfNetworkIsCreatedConfiguredAndSelected)
+{
+	const struct {
+		size_t row;
+		std::string keys;
+		strings want;
+		const char *note;
+	} cases[] = {
+		{ 0, "", strings{ "ADD_NETWORK", "SET_NETWORK 3 ssid \"Cafe\"",
+		  "SET_NETWORK 3 key_mgmt NONE", "LIST_NETWORKS",
+		  "SELECT_NETWORK 3 freq=2412" } + others,
+		  "Connecting to Cafe [freq=2412]" },
+		// Password first, identity second, key management last.
+		{ 2, "alice\rs3cr3t\r", strings{ "ADD_NETWORK", "SET_NETWORK 3 ssid \"Corp\"",
+		  "SET_NETWORK 3 password \"s3cr3t\"", "SET_NETWORK 3 identity \"alice\"",
+		  "SET_NETWORK 3 key_mgmt WPA-EAP", "LIST_NETWORKS",
+		  "SELECT_NETWORK 3 freq=2437" } + others,
+		  "Connecting to Corp [freq=2437]" },
+		// Enter at once, and after 7 bytes, keeps the dialog open.
+		{ 3, "\r1234567\r8\r", strings{ "ADD_NETWORK", "SET_NETWORK 3 ssid \"Flat\"",
+		  "SET_NETWORK 3 psk \"12345678\"", "LIST_NETWORKS",
+		  "SELECT_NETWORK 3 freq=2462" } + others,
+		  "Connecting to Flat [freq=2462]" },
+		{ 3, std::string(63, 'p') + "\r", strings{ "ADD_NETWORK",
+		  "SET_NETWORK 3 ssid \"Flat\"", "SET_NETWORK 3 psk \"" +
+		  std::string(63, 'p') + "\"", "LIST_NETWORKS",
+		  "SELECT_NETWORK 3 freq=2462" } + others,
+		  "Connecting to Flat [freq=2462]" },
+		// No frequency: no "freq=".
+		{ 4, "", strings{ "ADD_NETWORK", "SET_NETWORK 3 ssid \"Zero\"",
+		  "SET_NETWORK 3 key_mgmt NONE", "LIST_NETWORKS", "SELECT_NETWORK 3" } +
+		  others, "Connecting to Zero [freq=0]" },
+	};
+	for (const auto &c : cases) {
+		connect_row(c.row, c.keys);
+		EXPECT_EQ(sent(), c.want) << "row " << c.row;
+		EXPECT_EQ(notes(), strings{ c.note });
+		clear_notifications(&app.notifications);
+		EXPECT_EQ(app.dialog_prompt, nullptr);
+		EXPECT_EQ(app.dialog_text, nullptr);
+		EXPECT_FALSE(app.dialog_masked);
+		event_handler *eh = handler_find(static_cast<uintptr_t>(app.tty_fd), EVQ_READ);
+		EXPECT_EQ(eh->callback, handle_input) << "the main key handler is back";
+	}
+}
+
+TEST_F(connect_test, AStoredNetworkIsSelectedWithoutADialog)
+{
+	connect_row(1);
+	// No network is created; the scan result's frequency is used.
+	EXPECT_EQ(sent(), (strings{ "SELECT_NETWORK 0 freq=5180", "ENABLE_NETWORK 1",
+	    "DISABLE_NETWORK 2", "SET update_config 1", "SAVE_CONFIG" }));
+	EXPECT_EQ(notes(), strings{ "Connecting to Home [freq=5180]" });
+	EXPECT_EQ(tty.output().find("Enter the"), std::string::npos);
+}
+
+TEST_F(connect_test, AStoredNetworkHiddenByTheSearchIsNotFound)
+{
+	change_world([](fake_world *w) {
+		world_networks(w, { { 0, "Home", 5, "[CURRENT]" }, { 1, "Work", 3 },
+		    { 2, "Old", 1, "[DISABLED]" }, { 4, "Mine", 0 } });
+	});
+	strlcpy(app.known_search, "Wo", sizeof app.known_search);
+	refresh_known();
+	ASSERT_EQ(known_ssids(), strings{ "Work" });
+	sent();
+
+	connect_row(1, "password\r");
+	// Every other stored network gets back what it had, the hidden ones
+	// too: selecting a network disables all the others in the daemon, and
+	// the save would keep them so.  They are read before the selection.
+	EXPECT_EQ(sent(), (strings{ "ADD_NETWORK", "SET_NETWORK 3 ssid \"Home\"",
+	    "SET_NETWORK 3 psk \"password\"", "LIST_NETWORKS", "LIST_NETWORKS",
+	    "SELECT_NETWORK 3 freq=5180", "DISABLE_NETWORK 0", "ENABLE_NETWORK 1",
+	    "DISABLE_NETWORK 2", "ENABLE_NETWORK 4", "SET update_config 1",
+	    "SAVE_CONFIG" }));
+	EXPECT_EQ(known_ssids(), strings{ "Work" }) << "the list held stays filtered";
+
+	// A stored network found through the search is selected at once.
+	app.scan_sel = 1;
+	strlcpy(app.known_search, "Ho", sizeof app.known_search);
+	refresh_known();
+	sent();
+	press("c");
+	EXPECT_EQ(sent(), (strings{ "LIST_NETWORKS", "SELECT_NETWORK 0 freq=5180",
+	    "ENABLE_NETWORK 1", "DISABLE_NETWORK 2", "ENABLE_NETWORK 4",
+	    "SET update_config 1", "SAVE_CONFIG" }));
+}
+
+TEST_F(connect_test, ACancelledDialogRemovesTheNewNetworkAndStopsQuietly)
+{
+	const strings created = { "ADD_NETWORK" };
+	const struct {
+		size_t row;
+		std::string keys;
+		const char *ssid;
+		strings notes;
+	} cases[] = {
+		{ 3, "secret\e", "Flat", {} },
+		{ 3, std::string(64, 'p') + "\r", "Flat",
+		  { "Input must not exceed 63 characters" } },
+		{ 2, "\e", "Corp", {} },
+		{ 2, "\r", "Corp", {} },           // an empty user name
+		{ 2, "alice\r\e", "Corp", {} },
+		{ 2, "alice\r\r", "Corp", {} },    // an empty password
+		{ 2, std::string(257, 'u') + "\r", "Corp",
+		  { "Input must not exceed 256 characters" } },
+	};
+	for (const auto &c : cases) {
+		connect_row(c.row, c.keys);
+		EXPECT_EQ(sent(), (strings{ "ADD_NETWORK",
+		    "SET_NETWORK 3 ssid \"" + std::string(c.ssid) + "\"",
+		    "REMOVE_NETWORK 3" })) << c.keys;
+		EXPECT_EQ(notes(), c.notes) << c.keys;
+		clear_notifications(&app.notifications);
+		EXPECT_EQ(app.dialog_prompt, nullptr);
+	}
+}
+
+TEST_F(connect_test, TheDialogsAreDrawnWithTheirPromptsAndMasks)
+{
+	connect_row(2, "alice\rs3cr3t\r");
+	// The last frame of the password dialog shows one star per byte.
+	ASSERT_TRUE(tty.wait_for("\e[100m******  "));
+	std::string out = tty.output();
+	size_t user = out.find("Enter the EAP username");
+	size_t pass = out.find("Enter the password");
+	ASSERT_NE(user, std::string::npos);
+	ASSERT_NE(pass, std::string::npos);
+	EXPECT_LT(user, pass);
+	EXPECT_NE(out.find("alice", user), std::string::npos);
+	EXPECT_LT(out.find("alice", user), pass);
+	EXPECT_EQ(out.find("s3cr3t"), std::string::npos) << "the password is masked";
+	EXPECT_GT(out.find("\e[100m******  "), pass);
+}
+
+TEST_F(connect_test, AScanEventDuringADialogDoesNotChangeTheNetworkUsed)
+{
+	app.scan_sel = 3;   // Flat, 2462
+	tty.type("c");
+	std::thread user([this] {
+		// With the dialog open, the scan list changes under it; the
+		// password is typed once the new list has been fetched.
+		bool refreshed = false;
+		if (tty.wait_for("Enter the password")) {
+			change_world([](fake_world *w) {
+				world_scan(w, { { "Other", -10, 5500 }, { "Cafe", -40 },
+				    { "Home", -50 }, { "Corp", -60 } });
+			});
+			EXPECT_TRUE(fake_daemon_send(&daemon, "<3>CTRL-EVENT-SCAN-RESULTS "));
+			for (int i = 0; i < 1000 && !refreshed; i++) {
+				strings r = fake_daemon_requests(&daemon);
+				refreshed = std::find(r.begin(), r.end(), "SCAN_RESULTS") != r.end();
+				usleep(10000);
+			}
+		}
+		EXPECT_TRUE(refreshed);
+		// Without the refresh, ESC at least ends the dialog.
+		const char *keys = refreshed ? "password\r" : "\e";
+		EXPECT_GT(write(tty.master, keys, strlen(keys)), 0);
+	});
+	EXPECT_EQ(handle_input(nullptr), 0);
+	user.join();
+
+	EXPECT_EQ(scan_ssids()[0], "Other") << "the list was replaced";
+	EXPECT_EQ(sent(), (strings{ "ADD_NETWORK", "SET_NETWORK 3 ssid \"Flat\"",
+	    "STATUS", "SCAN_RESULTS", "SET_NETWORK 3 psk \"password\"",
+	    "LIST_NETWORKS", "SELECT_NETWORK 3 freq=2462" } + others));
+	EXPECT_EQ(notes(), (strings{ "<3>CTRL-EVENT-SCAN-RESULTS ",
+	    "Connecting to Flat [freq=2462]" }));
+}
+
+TEST_F(connect_test, AFailedStepEndsTheProgramWithItsMessage)
+{
+	const struct {
+		size_t row;
+		std::string keys;
+		const char *refused;
+		const char *message;
+		const char *removed;   // the new network is removed first
+	} cases[] = {
+		{ 0, "", "ADD_NETWORK", "failed to create new network", nullptr },
+		{ 0, "", "SET_NETWORK 3 key_mgmt NONE", "failed configuring network: Cafe",
+		  "REMOVE_NETWORK 3" },
+		{ 3, "password\r", "SET_NETWORK 3 psk \"password\"",
+		  "failed configuring network: Flat", "REMOVE_NETWORK 3" },
+		{ 2, "u\rp\r", "SET_NETWORK 3 key_mgmt WPA-EAP",
+		  "failed configuring network: Corp", "REMOVE_NETWORK 3" },
+		{ 0, "", "SELECT_NETWORK 3 freq=2412", "failed to select network: Cafe",
+		  nullptr },
+		{ 1, "", "SAVE_CONFIG", "failed to update config", nullptr },
+	};
+	for (const auto &c : cases) {
+		// The child's requests reach this process's daemon.
+		change_world([&](fake_world *w) {
+			w->fail = { c.refused };
+			w->next_id = 3;
+		});
+		app.scan_sel = c.row;
+		tty.type("c" + c.keys);
+		sent();
+		EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1), c.message)
+		    << c.refused;
+		strings req = sent();
+		if (c.removed != nullptr) {
+			ASSERT_FALSE(req.empty());
+			EXPECT_EQ(req.back(), c.removed) << c.refused;
+		}
+	}
+}
+
+TEST_F(connect_test, ACredentialTooLongForTheRequestEndsTheProgram)
+{
+	// 120 bytes pass the dialog (limit 256), but the request that carries
+	// them would be longer than the daemon takes.
+	std::string user(120, 'u');
+	app.scan_sel = 2;
+	tty.type("c" + user + "\rpw\r");
+	EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1),
+	    "failed configuring network: Corp");
+	strings req = sent();
+	EXPECT_EQ(req, (strings{ "ADD_NETWORK", "SET_NETWORK 3 ssid \"Corp\"",
+	    "SET_NETWORK 3 password \"pw\"", "REMOVE_NETWORK 3" }));
+}
+
+} // namespace
