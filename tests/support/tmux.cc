@@ -1,6 +1,7 @@
 #include "tmux.h"
 
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -75,15 +76,20 @@ tmux_start(tmux_session *s, const std::string &command, int width, int height,
 	s->height = height;
 
 	// The program waits for "go", so that the pipe of its output is in
-	// place before it writes its first byte.
+	// place before it writes its first byte.  The terminal's attributes
+	// are recorded around it; the exit status is written last, so that
+	// everything else is there once it is.
 	std::string script = s->dir + "/run.sh";
 	{
 		std::ofstream f(script);
 		f << "while [ ! -e " << shell_quote(s->dir + "/go") << " ]; do sleep 0.02; done\n"
 		  << "echo $$ > " << shell_quote(s->dir + "/pid") << "\n"
+		  << "stty -g > " << shell_quote(s->dir + "/stty.before") << " 2>/dev/null\n"
 		  << "exec 2> " << shell_quote(s->dir + "/stderr") << "\n"
 		  << "sh -c " << shell_quote("exec " + command) << "\n"
-		  << "echo $? > " << shell_quote(s->dir + "/rc") << "\n"
+		  << "rc=$?\n"
+		  << "stty -g > " << shell_quote(s->dir + "/stty.after") << " 2>/dev/null\n"
+		  << "echo $rc > " << shell_quote(s->dir + "/rc") << "\n"
 		  << "sleep 600\n";
 	}
 	int status;
@@ -103,12 +109,38 @@ tmux_start(tmux_session *s, const std::string &command, int width, int height,
 	return true;
 }
 
+// Whether a process runs (a zombie does not).
+static bool
+process_alive(int pid)
+{
+	std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+	size_t paren = stat.rfind(')');
+	return paren != std::string::npos && paren + 2 < stat.size() &&
+	    stat[paren + 2] != 'Z';
+}
+
 void
 tmux_stop(tmux_session *s)
 {
 	if (!s->started)
 		return;
+	// The wrapper shell and its children (the program, or the sleep
+	// after it), taken before the hang-up scatters them.
+	std::vector<int> pids;
+	if (int wrapper = atoi(read_file(s->dir + "/pid").c_str()); wrapper > 0) {
+		pids.push_back(wrapper);
+		std::istringstream children(shell("pgrep -P " + std::to_string(wrapper)));
+		for (int pid; children >> pid;)
+			pids.push_back(pid);
+	}
 	tmux(s, "kill-server");
+	auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+	for (int pid : pids) {
+		while (process_alive(pid) && std::chrono::steady_clock::now() < end)
+			std::this_thread::sleep_for(std::chrono::milliseconds(20));
+		if (process_alive(pid))
+			kill(pid, SIGKILL);
+	}
 	shell("rm -rf " + shell_quote(s->dir));
 	s->started = false;
 }
@@ -198,6 +230,27 @@ std::string
 tmux_stderr(tmux_session *s)
 {
 	return read_file(s->dir + "/stderr");
+}
+
+bool
+tmux_wait_output_tail(tmux_session *s, const std::string &tail, int timeout_ms)
+{
+	auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+	for (;;) {
+		std::string out = tmux_output(s);
+		if (out.size() >= tail.size() &&
+		    out.compare(out.size() - tail.size(), tail.size(), tail) == 0)
+			return true;
+		if (std::chrono::steady_clock::now() > end)
+			return false;
+		std::this_thread::sleep_for(std::chrono::milliseconds(50));
+	}
+}
+
+std::string
+tmux_stty(tmux_session *s, bool after)
+{
+	return read_file(s->dir + (after ? "/stty.after" : "/stty.before"));
 }
 
 int

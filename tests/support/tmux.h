@@ -16,11 +16,13 @@ struct tmux_session {
 // Starts `command` (run by sh) in a new detached session of the given size,
 // with LC_ALL=C.UTF-8 and TERM set.  Everything the program writes to the
 // terminal is also kept (tmux_output), its standard error goes to a file
-// (tmux_stderr) and its exit status is recorded (tmux_wait_exit).  False,
-// with the reason in *why, when tmux could not start.
+// (tmux_stderr) and its exit status is recorded (tmux_wait_exit), as are the
+// terminal's attributes before it starts and after it ends (tmux_stty).
+// False, with the reason in *why, when tmux could not start.
 bool tmux_start(tmux_session *s, const std::string &command, int width,
     int height, std::string *why);
-// Ends the server and everything running in it; removes the scratch files.
+// Ends the server and everything running in it (the program is killed if
+// it outlives the server's hang-up); removes the scratch files.
 void tmux_stop(tmux_session *s);
 
 // The visible screen as text lines (no attributes), trailing blanks kept.
@@ -42,6 +44,12 @@ bool tmux_running(tmux_session *s);
 // The bytes the program wrote to the terminal, and its standard error.
 std::string tmux_output(tmux_session *s);
 std::string tmux_stderr(tmux_session *s);
+// Polls until the bytes written to the terminal end with `tail`.
+bool tmux_wait_output_tail(tmux_session *s, const std::string &tail,
+    int timeout_ms);
+// The terminal's attributes ("stty -g") as they were before the program
+// started, or (`after`) once it had ended; "" when not (yet) recorded.
+std::string tmux_stty(tmux_session *s, bool after);
 // The process id of the program (the pane's process), or -1.
 int tmux_pid(tmux_session *s);
 

@@ -1,6 +1,10 @@
 // The simulated supplicant's behaviour over time, as an attached client
 // sees it: scans and their events, connecting with right and wrong
 // secrets, disconnecting, who receives events, and the fault modes.
+#include <unistd.h>
+
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 #include "simsupp_harness.h"
@@ -394,5 +398,47 @@ TEST(simsupp_events, fault_modes)
 		s.c.events.clear();
 		EXPECT_EQ(simsupp_request(&s.c, "PING"), "PONG\n");
 		EXPECT_EQ(s.c.events.size(), 20u);
+	}
+	{
+		SCOPED_TRACE("SIGUSR1 stops answering, the next one answers again");
+		sim_session s;
+		session_guard g{&s};
+		ASSERT_TRUE(session_start(&s));
+		ASSERT_EQ(kill(s.p.pid, SIGUSR1), 0);
+		usleep(100000);
+		EXPECT_EQ(simsupp_request(&s.c, "PING", 300), "<no reply>");
+		ASSERT_EQ(kill(s.p.pid, SIGUSR1), 0);
+		usleep(100000);
+		EXPECT_EQ(simsupp_request(&s.c, "PING"), "PONG\n");
+		std::string log = file_read(s.p.log);
+		EXPECT_EQ(log.substr(log.size() - 10), "PING\nPING\n");
+	}
+	{
+		SCOPED_TRACE("SIGUSR2 sends a burst");
+		sim_session s;
+		session_guard g{&s};
+		ASSERT_TRUE(session_start(&s, {"--burst", "50", "--burst-ms",
+		    "100"}));
+		s.c.events.clear();
+		ASSERT_EQ(kill(s.p.pid, SIGUSR2), 0);
+		simsupp_drain(&s.c, 1000);
+		EXPECT_EQ(s.c.events.size(), 50u);
+		for (const auto &ev : s.c.events)
+			EXPECT_EQ(event_name(ev), "CTRL-EVENT-SIGNAL-CHANGE");
+	}
+	{
+		SCOPED_TRACE("empty-bss");
+		sim_session s;
+		session_guard g{&s};
+		ASSERT_TRUE(session_start(&s, {"--empty-bss"}));
+		const std::string header =
+		    "bssid / frequency / signal level / flags / ssid\n";
+		EXPECT_EQ(simsupp_request(&s.c, "SCAN_RESULTS"), header);
+		EXPECT_FALSE(contains(simsupp_request(&s.c, "STATUS"),
+		    "wpa_state=COMPLETED"));
+		ASSERT_EQ(simsupp_request(&s.c, "SCAN"), "OK\n");
+		ASSERT_NE(simsupp_wait_event(&s.c, "CTRL-EVENT-SCAN-RESULTS"), "");
+		EXPECT_TRUE(contains(simsupp_request(&s.c, "SCAN_RESULTS"),
+		    "\tHome\n"));
 	}
 }

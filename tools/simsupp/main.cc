@@ -3,12 +3,16 @@
 //
 //	simsupp -s /tmp/demo/wpa_supplicant/wlan0 -c demo.conf [-f world]
 //	    [--seed n] [--scan-delay-ms n] [--connect-delay-ms n] [--log file]
-//	    [--start-disconnected] [--hang-after n] [--late-replies ms]
-//	    [--flood n] [--watch-fd fd]
+//	    [--start-disconnected] [--empty-bss] [--hang-after n]
+//	    [--late-replies ms] [--flood n] [--burst n] [--burst-ms ms]
+//	    [--watch-fd fd]
 //
 // It runs in the foreground until SIGTERM, SIGINT or SIGHUP (or TERMINATE),
 // then removes its socket and exits 0.  The configuration file is rewritten
-// on SAVE_CONFIG, so point -c at a copy.
+// on SAVE_CONFIG, so point -c at a copy.  For robustness tests, SIGUSR1
+// stops answering requests (they are still read and logged) and the next
+// SIGUSR1 answers again; SIGUSR2 sends a burst of --burst events (default
+// 10000) spread over --burst-ms milliseconds (default 10000).
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -65,9 +69,9 @@ strprintf(const char *fmt, ...)
 
 // Sends to every attached client.  A client whose socket is gone is
 // detached at once; one that keeps failing (a full queue) after ten tries
-// in a row, as the daemon does.
+// in a row, as the daemon does, unless `may_detach` is false.
 static void
-event_broadcast(sim &s, const std::string &text)
+event_broadcast(sim &s, const std::string &text, bool may_detach = true)
 {
 	std::string msg = "<3>" + text;
 
@@ -83,7 +87,7 @@ event_broadcast(sim &s, const std::string &text)
 		}
 		bool gone = errno == ENOENT || errno == ECONNREFUSED ||
 		    errno == ENOTDIR || errno == EPERM || errno == EACCES;
-		if (gone || ++c.errors > 10)
+		if (gone || (++c.errors > 10 && may_detach))
 			s.clients.erase(s.clients.begin() +
 			    static_cast<ptrdiff_t>(i));
 		else
@@ -143,6 +147,28 @@ reply_send(sim &s, const std::string &reply, const struct sockaddr_un *to,
 	    reinterpret_cast<const struct sockaddr *>(to), to_len);
 }
 
+// A burst sends, every BURST_TICK_MS, the events due by then, so that it
+// keeps its rate and its length when this process gets little time.  A
+// client that cannot take them all misses some, but is not detached for
+// it: the burst is a test's device, not one of the daemon's events.
+static constexpr int BURST_TICK_MS = 10;
+
+static void
+burst_step(sim &s)
+{
+	int64_t elapsed = now_ms() - s.burst_start + BURST_TICK_MS;
+	int64_t due = elapsed < s.opt.burst_ms ?
+	    s.opt.burst * elapsed / s.opt.burst_ms : s.opt.burst;
+
+	for (; s.burst_sent < due; s.burst_sent++)
+		event_broadcast(s, strprintf("CTRL-EVENT-SIGNAL-CHANGE above=1 "
+		    "signal=%d noise=9999 txrate=65000", -50 - s.burst_sent % 40),
+		    false);
+	s.bursting = s.burst_sent < s.opt.burst;
+	if (s.bursting)
+		timer_add(s, BURST_TICK_MS, TIMER_BURST, 0);
+}
+
 static void
 timer_fire(sim &s, sim_timer &t)
 {
@@ -161,6 +187,9 @@ timer_fire(sim &s, sim_timer &t)
 	case TIMER_LINK:
 		if (t.gen == s.gen)
 			link_step(s, t.arg);
+		break;
+	case TIMER_BURST:
+		burst_step(s);
 		break;
 	}
 }
@@ -275,6 +304,31 @@ on_signal(int sig)
 	errno = e;
 }
 
+// The signals that arrived: false when one of them asks to stop.
+static bool
+signals_take(sim &s)
+{
+	char sigs[16];
+	ssize_t n = read(signal_pipe[0], sigs, sizeof(sigs));
+
+	for (ssize_t i = 0; i < n; i++) {
+		if (sigs[i] == SIGUSR1) {
+			bool hanging = s.opt.hang_after >= 0 &&
+			    s.requests >= s.opt.hang_after;
+			s.opt.hang_after = hanging ? -1 : s.requests;
+		} else if (sigs[i] == SIGUSR2) {
+			s.burst_start = now_ms();
+			s.burst_sent = 0;
+			if (!s.bursting && s.opt.burst > 0)
+				timer_add(s, 0, TIMER_BURST, 0);
+			s.bursting = s.opt.burst > 0;
+		} else {
+			return false;
+		}
+	}
+	return true;
+}
+
 static socklen_t
 addr_set(struct sockaddr_un *sa, const char *path)
 {
@@ -344,8 +398,10 @@ usage(void)
 	    "[--seed n]\n"
 	    "               [--scan-delay-ms n] [--connect-delay-ms n] "
 	    "[--log file]\n"
-	    "               [--start-disconnected] [--hang-after n] "
-	    "[--late-replies ms] [--flood n]\n"
+	    "               [--start-disconnected] [--empty-bss] "
+	    "[--hang-after n]\n"
+	    "               [--late-replies ms] [--flood n] [--burst n] "
+	    "[--burst-ms ms]\n"
 	    "               [--watch-fd fd]\n");
 	exit(1);
 }
@@ -366,7 +422,7 @@ options_parse(sim &s, int argc, char **argv)
 	enum {
 		OPT_SEED = 256, OPT_SCAN_DELAY, OPT_CONNECT_DELAY, OPT_LOG,
 		OPT_START_DISCONNECTED, OPT_HANG_AFTER, OPT_LATE, OPT_FLOOD,
-		OPT_WATCH_FD,
+		OPT_WATCH_FD, OPT_EMPTY_BSS, OPT_BURST, OPT_BURST_MS,
 	};
 	static const struct option longopts[] = {
 		{"socket", required_argument, nullptr, 's'},
@@ -381,6 +437,9 @@ options_parse(sim &s, int argc, char **argv)
 		{"late-replies", required_argument, nullptr, OPT_LATE},
 		{"flood", required_argument, nullptr, OPT_FLOOD},
 		{"watch-fd", required_argument, nullptr, OPT_WATCH_FD},
+		{"empty-bss", no_argument, nullptr, OPT_EMPTY_BSS},
+		{"burst", required_argument, nullptr, OPT_BURST},
+		{"burst-ms", required_argument, nullptr, OPT_BURST_MS},
 		{"help", no_argument, nullptr, 'h'},
 		{nullptr, 0, nullptr, 0},
 	};
@@ -391,6 +450,8 @@ options_parse(sim &s, int argc, char **argv)
 	s.opt.connect_delay_ms = 120;
 	s.opt.hang_after = -1;
 	s.opt.watch_fd = -1;
+	s.opt.burst = 10000;
+	s.opt.burst_ms = 10000;
 	while ((ch = getopt_long(argc, argv, "s:c:f:h", longopts, nullptr)) !=
 	    -1) {
 		switch (ch) {
@@ -411,6 +472,15 @@ options_parse(sim &s, int argc, char **argv)
 			    "connect-delay-ms", optarg, 0, 60000));
 			break;
 		case OPT_START_DISCONNECTED: s.opt.start_disconnected = true; break;
+		case OPT_EMPTY_BSS: s.opt.empty_bss = true; break;
+		case OPT_BURST:
+			s.opt.burst = static_cast<int>(number_arg("burst", optarg, 0,
+			    1000000));
+			break;
+		case OPT_BURST_MS:
+			s.opt.burst_ms = static_cast<int>(number_arg("burst-ms", optarg,
+			    0, 600000));
+			break;
 		case OPT_HANG_AFTER:
 			s.opt.hang_after = static_cast<long>(number_arg("hang-after",
 			    optarg, 0, LONG_MAX));
@@ -475,7 +545,9 @@ main(int argc, char **argv)
 	// A hang-up (the demo's terminal closing) ends it as cleanly as TERM.
 	if (sigaction(SIGTERM, &sa, nullptr) == -1 ||
 	    sigaction(SIGINT, &sa, nullptr) == -1 ||
-	    sigaction(SIGHUP, &sa, nullptr) == -1)
+	    sigaction(SIGHUP, &sa, nullptr) == -1 ||
+	    sigaction(SIGUSR1, &sa, nullptr) == -1 ||
+	    sigaction(SIGUSR2, &sa, nullptr) == -1)
 		err(1, "sigaction");
 	signal(SIGPIPE, SIG_IGN);
 
@@ -494,7 +566,7 @@ main(int argc, char **argv)
 				continue;
 			err(1, "poll");
 		}
-		if (pfd[1].revents & POLLIN)
+		if ((pfd[1].revents & POLLIN) && !signals_take(s))
 			break;
 		// The watched descriptor (a pipe from a test that started this
 		// process) ends when its holder is gone, crashed or not.

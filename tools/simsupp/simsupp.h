@@ -100,6 +100,7 @@ enum sim_timer_kind {
 	TIMER_REPLY,              // send `text` to `to` (a late reply)
 	TIMER_SCAN_DONE,
 	TIMER_LINK,               // the next step of a connection (`arg`)
+	TIMER_BURST,              // the next batch of a burst
 };
 
 struct sim_timer {
@@ -131,11 +132,14 @@ struct sim_options {
 	int scan_delay_ms;
 	int connect_delay_ms;     // per step of a connection
 	bool start_disconnected;
+	bool empty_bss;           // nothing scanned yet: the table starts empty
 	int watch_fd;             // stop when this descriptor reaches its end (-1)
 	// Fault modes for robustness tests.
 	long hang_after;          // stop answering after this many requests (-1)
 	int late_ms;              // delay every reply by this much
 	int flood;                // events sent ahead of every reply
+	int burst;                // events a SIGUSR2 sends, spread over
+	int burst_ms;             // this many milliseconds
 };
 
 struct sim {
@@ -172,6 +176,11 @@ struct sim {
 	int select_id;            // connect to this after the scan (-1: any)
 	bool connect_after_scan;
 	std::vector<int> select_freqs;  // only access points on these (all if empty)
+
+	// A burst of events (SIGUSR2): when it began, how many have gone.
+	bool bursting;
+	int64_t burst_start;      // monotonic ms
+	int burst_sent;
 
 	// Events raised while a request is handled go out after its reply.
 	bool in_request;

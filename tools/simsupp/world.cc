@@ -304,14 +304,16 @@ ap_heard(sim &s, sim_ap &ap, bool announce)
 }
 
 // The table as a daemon that has been running for a while has it: every
-// access point that is always in range, and the faint ones by chance.
+// access point that is always in range, and the faint ones by chance.  A
+// daemon that has just started (--empty-bss) has heard nothing yet.
 void
 world_start(sim &s)
 {
 	for (auto &ap : s.aps) {
 		ap.signal = ap.base_signal;
 		ap.bss_id = -1;
-		ap.heard = ap.presence >= 100 || rng_below(s, 100) < ap.presence;
+		ap.heard = !s.opt.empty_bss && (ap.presence >= 100 ||
+		    rng_below(s, 100) < ap.presence);
 		if (ap.heard)
 			ap_heard(s, ap, false);
 	}

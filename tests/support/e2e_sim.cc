@@ -1,0 +1,540 @@
+// End-to-end runs against the simulated supplicant (see e2e_sim.h).
+#include "e2e_sim.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "vt.h"
+
+static const char frame_start[] = "\e[2J\e[1;1H";
+
+std::string
+test_wrapper(void)
+{
+	const char *w = getenv("CORVID_TEST_WRAPPER");
+	return w != nullptr ? w : "";
+}
+
+int
+patience(int ms)
+{
+	return test_wrapper().empty() ? ms : ms * 10;
+}
+
+// corvid is built with the flags the tests are built with.
+#if defined(__SANITIZE_ADDRESS__)
+static constexpr bool address_sanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+static constexpr bool address_sanitizer = true;
+#else
+static constexpr bool address_sanitizer = false;
+#endif
+#else
+static constexpr bool address_sanitizer = false;
+#endif
+
+bool
+memory_measurable(void)
+{
+	return test_wrapper().empty() && !address_sanitizer;
+}
+
+bool
+wait_until(const std::function<bool()> &pred, int timeout_ms)
+{
+	auto end = std::chrono::steady_clock::now() +
+	    std::chrono::milliseconds(timeout_ms);
+	for (;;) {
+		if (pred())
+			return true;
+		if (std::chrono::steady_clock::now() > end)
+			return false;
+		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+	}
+}
+
+static bool
+run_dir(sim_run *r)
+{
+	if (!r->dir.empty())
+		return true;
+	std::string tmpl = "/tmp/corvid-e2e-" + std::to_string(getpid()) +
+	    "-XXXXXX";
+	if (mkdtemp(tmpl.data()) == nullptr) {
+		ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+		return false;
+	}
+	r->dir = tmpl;
+	r->rc_path = r->dir + "/rc";
+	return true;
+}
+
+bool
+sim_daemon_start(sim_run *r, const std::string &config,
+    const std::vector<std::string> &args)
+{
+	if (!run_dir(r))
+		return false;
+	r->daemon.sock.clear();
+	if (!simsupp_start(&r->daemon, SIMSUPP_BINARY, config, args)) {
+		ADD_FAILURE() << "simsupp did not start";
+		return false;
+	}
+	r->config_before = file_read(r->daemon.config);
+	return true;
+}
+
+std::string
+sim_config(sim_run *r)
+{
+	return file_read(r->daemon.config);
+}
+
+int
+sim_daemon_stop(sim_run *r, std::string *config)
+{
+	if (config != nullptr)
+		*config = sim_config(r);
+	return simsupp_stop(&r->daemon);
+}
+
+bool
+sim_daemon_kill(sim_run *r, int sig)
+{
+	int status;
+
+	if (r->daemon.pid <= 0 || kill(r->daemon.pid, sig) == -1)
+		return false;
+	while (waitpid(r->daemon.pid, &status, 0) == -1 && errno == EINTR)
+		continue;
+	r->daemon.pid = -1;
+	return true;
+}
+
+bool
+sim_corvid_start(sim_run *r, int width, int height, const std::string &extra)
+{
+	if (!run_dir(r))
+		return false;
+	// A caught HUP is reset to the default for corvid by exec, and lets
+	// this shell outlive a hang-up of the terminal to record the status.
+	for (const char *f : {"/rc", "/stty.before", "/stty.after"})
+		unlink((r->dir + f).c_str());
+	std::string q = shell_quote(r->dir);
+	std::string script = "trap : HUP; stty -g > " + q + "/stty.before; " +
+	    extra + test_wrapper() + " " + shell_quote(CORVID_BINARY) + " -c " +
+	    shell_quote(r->daemon.sock) + "; rc=$?; stty -g > " + q +
+	    "/stty.after 2> /dev/null; echo $rc > " + q + "/rc; exit $rc";
+	std::string why;
+	if (!tmux_start(&r->term, "sh -c " + shell_quote(script), width, height,
+	    &why)) {
+		ADD_FAILURE() << why;
+		return false;
+	}
+	if (!tmux_wait_for(&r->term, "WiFi Info", patience(10000))) {
+		ADD_FAILURE() << "no first frame; screen:\n" <<
+		    tmux_capture(&r->term) << "\nstderr:\n" << tmux_stderr(&r->term);
+		return false;
+	}
+	return true;
+}
+
+int
+sim_corvid_pid(sim_run *r)
+{
+	int sh = tmux_pid(&r->term);
+	if (sh == -1)
+		return -1;
+	std::string child = shell("pgrep -P " + std::to_string(sh) +
+	    " | head -n 1");
+	return child.empty() ? -1 : atoi(child.c_str());
+}
+
+int
+sim_corvid_exit(sim_run *r, int timeout_ms)
+{
+	int rc = -1;
+	wait_until([&] {
+		std::string s = file_read(r->rc_path);
+		if (s.empty() || s.back() != '\n')
+			return false;
+		rc = atoi(s.c_str());
+		return true;
+	}, timeout_ms);
+	return rc;
+}
+
+bool
+sim_terminal_restored(sim_run *r)
+{
+	std::string before = file_read(r->dir + "/stty.before");
+	return !before.empty() && before == file_read(r->dir + "/stty.after");
+}
+
+void
+sim_stop(sim_run *r)
+{
+	int pid = r->term.started ? sim_corvid_pid(r) : -1;
+
+	tmux_stop(&r->term);
+	// The hang-up ends corvid; one that ignores it is ended here.
+	if (pid > 0 && !wait_until([&] { return process_gone(pid); }, 3000)) {
+		ADD_FAILURE() << "corvid outlived its terminal";
+		kill(pid, SIGKILL);
+	}
+	if (r->daemon.pid > 0)
+		EXPECT_EQ(simsupp_stop(&r->daemon), 0) <<
+		    "simsupp did not exit cleanly";
+	else
+		simsupp_stop(&r->daemon);
+	if (!r->dir.empty()) {
+		for (const char *f : {"/rc", "/stty.before", "/stty.after"})
+			unlink((r->dir + f).c_str());
+		rmdir(r->dir.c_str());
+		r->dir.clear();
+	}
+}
+
+std::string
+demo_config(void)
+{
+	return file_read(CORVID_SOURCE_DIR "/tools/simsupp/simsupp.conf");
+}
+
+corvid_seen
+sim_corvid_seen(sim_run *r)
+{
+	corvid_seen seen;
+	seen.pid = sim_corvid_pid(r);
+	if (seen.pid > 0)
+		seen.private_dir = bound_socket_dir(seen.pid);
+	EXPECT_GT(seen.pid, 0);
+	EXPECT_NE(seen.private_dir, "") << "no control socket under /tmp";
+	return seen;
+}
+
+void
+expect_ended(sim_run *r, const corvid_seen &seen, int status,
+    const std::vector<std::string> &messages, int timeout_ms,
+    bool terminal_alive)
+{
+	ASSERT_EQ(sim_corvid_exit(r, timeout_ms), status) <<
+	    "screen:\n" << tmux_capture(&r->term) << "stderr:\n" <<
+	    tmux_stderr(&r->term);
+	std::string err = tmux_stderr(&r->term);
+	testing::Test::RecordProperty("corvid_stderr", err);
+	bool said = messages.empty() && err.empty();
+	for (const auto &m : messages)
+		said = said || err.find("corvid: " + m) != std::string::npos;
+	EXPECT_TRUE(said) << "stderr:\n" << err;
+	EXPECT_TRUE(process_gone(seen.pid));
+	struct stat st;
+	EXPECT_NE(stat(seen.private_dir.c_str(), &st), 0) << seen.private_dir <<
+	    " left behind";
+	if (!terminal_alive)
+		return;
+	std::string out = tmux_output(&r->term);
+	const std::string leave = "\e[?1049l\e[?25h";
+	EXPECT_TRUE(out.size() >= leave.size() &&
+	    out.compare(out.size() - leave.size(), leave.size(), leave) == 0) <<
+	    "the output does not end by leaving the alternate screen";
+	EXPECT_TRUE(sim_terminal_restored(r));
+}
+
+void
+expect_config_kept(sim_run *r)
+{
+	std::string now = sim_config(r);
+	EXPECT_EQ(config_networks(now), config_networks(r->config_before));
+	EXPECT_EQ(config_globals(now), config_globals(r->config_before));
+}
+
+std::string
+tmux_command(tmux_session *s, const std::string &args)
+{
+	return shell("tmux -u -f /dev/null -L " + s->server + " " + args +
+	    " 2>&1");
+}
+
+static std::string
+strip_escapes(const std::string &line)
+{
+	std::string out;
+	for (size_t i = 0; i < line.size(); i++) {
+		if (line[i] != '\e') {
+			out += line[i];
+			continue;
+		}
+		// CSI: parameters up to the final byte.
+		if (i + 1 < line.size() && line[i + 1] == '[') {
+			i += 2;
+			while (i < line.size() && (line[i] < 0x40 || line[i] > 0x7e))
+				i++;
+		}
+	}
+	return out;
+}
+
+std::string
+selected_row(tmux_session *s)
+{
+	std::istringstream in(tmux_command(s, "capture-pane -p -e -N -t 0"));
+	std::string line;
+	while (std::getline(in, line))
+		if (line.find("\e[7m") != std::string::npos)
+			return strip_escapes(line);
+	return "";
+}
+
+bool
+select_row(tmux_session *s, const std::string &text, const std::string &key,
+    int max)
+{
+	for (int i = 0; i <= max; i++) {
+		std::string row = selected_row(s);
+		if (row.find(text) != std::string::npos)
+			return true;
+		if (i == max)
+			break;
+		tmux_keys(s, {key});
+		wait_until([&] { return selected_row(s) != row; }, patience(1000));
+	}
+	return false;
+}
+
+int
+status_box_width(tmux_session *s)
+{
+	std::string screen = tmux_capture(s);
+	std::string line = screen.substr(0, screen.find('\n'));
+	if (line.rfind("╭─┐WiFi Info┌", 0) != 0 || line.size() < 3 ||
+	    line.compare(line.size() - 3, 3, "╮") != 0)
+		return 0;
+	int n = 0;
+	for (unsigned char c : line)
+		n += (c & 0xc0) != 0x80;
+	return n;
+}
+
+bool
+wait_uncovered(tmux_session *s, const std::function<bool()> &pred,
+    int timeout_ms)
+{
+	return wait_until([&] {
+		if (pred())
+			return true;
+		tmux_keys(s, {"C-l"});
+		std::this_thread::sleep_for(std::chrono::milliseconds(80));
+		return false;
+	}, timeout_ms);
+}
+
+bool
+wait_for_uncovered(tmux_session *s, const std::string &needle, int timeout_ms)
+{
+	return wait_uncovered(s, [&] {
+		return tmux_capture(s).find(needle) != std::string::npos;
+	}, timeout_ms);
+}
+
+std::vector<std::string>
+frames(const std::string &output)
+{
+	std::vector<std::string> out;
+	size_t at = output.find(frame_start);
+
+	while (at != std::string::npos) {
+		size_t next = output.find(frame_start, at + 1);
+		out.push_back(output.substr(at, next == std::string::npos ?
+		    std::string::npos : next - at));
+		at = next;
+	}
+	return out;
+}
+
+std::string
+frame_screen(const std::string &frame, int rows, int cols)
+{
+	static bool locale = setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
+	vt_screen vt;
+	std::string out;
+
+	(void)locale;
+	vt_init(&vt, rows, cols);
+	vt_feed(&vt, frame);
+	for (int y = 0; y < rows; y++)
+		out += vt_row(&vt, y) + "\n";
+	return out;
+}
+
+int
+frame_find(const std::vector<std::string> &frames,
+    const std::vector<std::string> &needles, size_t from)
+{
+	for (size_t i = from; i < frames.size(); i++) {
+		bool all = true;
+		for (const auto &n : needles)
+			all = all && frames[i].find(n) != std::string::npos;
+		if (all)
+			return static_cast<int>(i);
+	}
+	return -1;
+}
+
+static std::string
+trim(const std::string &s)
+{
+	size_t a = s.find_first_not_of(" \t\r");
+	size_t b = s.find_last_not_of(" \t\r");
+	return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+std::vector<std::string>
+config_networks(const std::string &text)
+{
+	std::vector<std::string> out, block;
+	std::istringstream in(text);
+	std::string line;
+	bool inside = false;
+
+	while (std::getline(in, line)) {
+		line = trim(line);
+		if (!inside) {
+			inside = line == "network={";
+			block.clear();
+			continue;
+		}
+		if (line != "}") {
+			block.push_back(line);
+			continue;
+		}
+		inside = false;
+		std::sort(block.begin(), block.end());
+		std::string joined;
+		for (const auto &l : block)
+			joined += l + "\n";
+		out.push_back(joined);
+	}
+	return out;
+}
+
+std::vector<std::string>
+config_globals(const std::string &text)
+{
+	std::vector<std::string> out;
+	std::istringstream in(text);
+	std::string line;
+	bool inside = false;
+
+	while (std::getline(in, line)) {
+		line = trim(line);
+		if (line == "network={")
+			inside = true;
+		else if (inside && line == "}")
+			inside = false;
+		else if (!inside && !line.empty() && line[0] != '#')
+			out.push_back(line);
+	}
+	return out;
+}
+
+long
+proc_status_kb(pid_t pid, const char *field)
+{
+	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+	std::string line, prefix = std::string(field) + ":";
+
+	while (std::getline(in, line))
+		if (line.rfind(prefix, 0) == 0)
+			return atol(line.c_str() + prefix.size());
+	return -1;
+}
+
+bool
+process_gone(pid_t pid)
+{
+	std::string stat = file_read("/proc/" + std::to_string(pid) + "/stat");
+	if (stat.empty())
+		return true;
+	size_t paren = stat.rfind(')');
+	return paren != std::string::npos && paren + 2 < stat.size() &&
+	    stat[paren + 2] == 'Z';
+}
+
+std::string
+bound_socket_dir(pid_t pid)
+{
+	std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
+	std::set<std::string> inodes;
+	DIR *d = opendir(fd_dir.c_str());
+	struct dirent *de;
+
+	if (d == nullptr)
+		return "";
+	while ((de = readdir(d)) != nullptr) {
+		char target[64];
+		ssize_t n = readlink((fd_dir + "/" + de->d_name).c_str(), target,
+		    sizeof target - 1);
+		if (n <= 0)
+			continue;
+		target[n] = '\0';
+		if (strncmp(target, "socket:[", 8) == 0)
+			inodes.insert(std::string(target + 8, strcspn(target + 8, "]")));
+	}
+	closedir(d);
+
+	// Num RefCount Protocol Flags Type St Inode Path
+	std::istringstream in(file_read("/proc/net/unix"));
+	std::string line;
+	while (std::getline(in, line)) {
+		std::istringstream f(line);
+		std::string num, ref, proto, flags, type, st, inode, path;
+		if (!(f >> num >> ref >> proto >> flags >> type >> st >> inode >>
+		    path))
+			continue;
+		if (inodes.count(inode) != 0 && path.rfind("/tmp/", 0) == 0)
+			return path.substr(0, path.rfind('/'));
+	}
+	return "";
+}
+
+std::vector<std::string>
+file_lines(const std::string &path)
+{
+	std::vector<std::string> out;
+	std::istringstream in(file_read(path));
+	std::string line;
+
+	while (std::getline(in, line))
+		out.push_back(line);
+	return out;
+}
+
+size_t
+count_prefix(const std::vector<std::string> &lines, const std::string &prefix,
+    size_t from)
+{
+	size_t n = 0;
+
+	for (size_t i = from; i < lines.size(); i++)
+		if (lines[i].rfind(prefix, 0) == 0)
+			n++;
+	return n;
+}
