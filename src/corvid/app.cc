@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "app.h"
+#include "dialog.h"
 #include "events.h"
 #include "loop.h"
 
@@ -181,6 +182,7 @@ cleanup(void)
 	app.known = nullptr;
 	app.scan = nullptr;
 	if (app.ctrl != nullptr) {
+		connect_abandon();
 		(void)ctrl_detach(app.ctrl);
 		ctrl_close(app.ctrl);
 		app.ctrl = nullptr;
@@ -242,6 +244,7 @@ corvid_main(int argc, char **argv)
 		errx(1, "no wpa ctrl interface on default path, provide --ctrl-interface");
 
 	app.tty_fd = app.monitor_fd = app.kq_fd = -1;
+	app.pending_network = -1;
 	if (atexit(cleanup) != 0)
 		err(1, "atexit");
 	notification_list_init(&app.notifications);

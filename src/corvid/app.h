@@ -76,6 +76,7 @@ struct app_state {
 	size_t known_visible;
 	size_t scan_visible;
 	rtnl_state *rtnl;
+	int pending_network;       // added by the connect flow, not saved yet; -1
 };
 
 extern app_state app;

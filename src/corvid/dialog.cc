@@ -89,9 +89,25 @@ handle_dialog_input(void *udata)
 	return 0;
 }
 
+// Takes back a network the flow added.
+static void
+network_discard(int id)
+{
+	(void)network_remove(app.ctrl, id);
+	app.pending_network = -1;
+}
+
+void
+connect_abandon(void)
+{
+	if (app.pending_network != -1)
+		network_discard(app.pending_network);
+}
+
 // Creates the network for a scan result that is not known yet and gives it
 // the credentials its security asks for.  The new id, or -1 when the user
-// cancelled (the network is then removed again).
+// cancelled (the network is then removed again).  Until the flow saves, the
+// network is pending: a way out of the program before then removes it.
 static int
 create_network(const char *ssid, security_type security)
 {
@@ -100,18 +116,19 @@ create_network(const char *ssid, security_type security)
 
 	if (id == -1)
 		fatalx("failed to create new network");
+	app.pending_network = id;
 
 	switch (security) {
 	case SECURITY_EAP: {
 		char *identity = read_dialog_input("Enter the EAP username", 0, 256, false);
 		if (identity == nullptr) {
-			(void)network_remove(app.ctrl, id);
+			network_discard(id);
 			return -1;
 		}
 		char *password = read_dialog_input("Enter the password", 0, 256, true);
 		if (password == nullptr) {
 			secret_free(identity);
-			(void)network_remove(app.ctrl, id);
+			network_discard(id);
 			return -1;
 		}
 		rc = network_set_eap(app.ctrl, id, identity, password);
@@ -122,7 +139,7 @@ create_network(const char *ssid, security_type security)
 	case SECURITY_PSK: {
 		char *psk = read_dialog_input("Enter the password", 8, 63, true);
 		if (psk == nullptr) {
-			(void)network_remove(app.ctrl, id);
+			network_discard(id);
 			return -1;
 		}
 		rc = network_set_psk(app.ctrl, id, psk);
@@ -135,7 +152,7 @@ create_network(const char *ssid, security_type security)
 	}
 	if (rc != 0) {
 		char shown[SSID_MAX + 1];
-		(void)network_remove(app.ctrl, id);
+		network_discard(id);
 		text_printable(ssid, strlen(ssid), shown);
 		fatalx("failed configuring network: %s", shown);
 	}
@@ -193,4 +210,5 @@ connect_to_network(void)
 		known_networks_free(all);
 	if (config_save(app.ctrl) != 0)
 		fatalx("failed to update config");
+	app.pending_network = -1;
 }

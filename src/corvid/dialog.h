@@ -22,5 +22,8 @@ char *read_dialog_input(const char *prompt, int min_len, int max_len,
     bool masked);
 int handle_dialog_input(void *udata);
 void connect_to_network(void);
+// Removes a network the connect flow added and did not get to save, which
+// the next save, whoever asks for it, would write (on the way out).
+void connect_abandon(void);
 // Overwrites a text typed into a dialog, then frees it.
 void secret_free(char *text);

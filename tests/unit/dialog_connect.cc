@@ -283,4 +283,40 @@ TEST_F(connect_test, ACredentialTooLongForTheRequestEndsTheProgram)
 	    "SET_NETWORK 3 password \"pw\"", "REMOVE_NETWORK 3" }));
 }
 
+// A network the flow added but did not save is removed on the way out,
+// whatever ends the program: the next save, by anyone, would write it.
+TEST_F(connect_test, ANetworkAddedButNotSavedIsRemovedOnTheWayOut)
+{
+	const struct {
+		const char *refused;
+		const char *message;
+	} cases[] = {
+		{ "SELECT_NETWORK 3 freq=2412", "failed to select network: Cafe" },
+		{ "SAVE_CONFIG", "failed to update config" },
+	};
+	for (const auto &c : cases) {
+		change_world([&](fake_world *w) {
+			w->fail = { c.refused };
+			w->next_id = 3;
+		});
+		app.scan_sel = 0;
+		tty.type("c");
+		sent();
+		// (The whole clean-up would also close this process's socket.)
+		EXPECT_EXIT({
+			atexit(connect_abandon);
+			handle_input(nullptr);
+		}, testing::ExitedWithCode(1), c.message) << c.refused;
+		strings req = sent();
+		EXPECT_NE(std::find(req.begin(), req.end(), "REMOVE_NETWORK 3"),
+		    req.end()) << c.refused;
+	}
+
+	// Once saved, it is the user's.
+	change_world([](fake_world *w) { w->fail = {}; w->next_id = 3; });
+	app.scan_sel = 0;
+	press("c");
+	EXPECT_EQ(app.pending_network, -1);
+}
+
 } // namespace
