@@ -1,6 +1,7 @@
 // The cost of composing one full frame: 80x34, 13 rows in each table drawn
 // from 100 entries each, SSIDs mixing ASCII and double-width text, three
-// notifications.
+// notifications.  tools/bench.sh runs both benchmarks below and holds the
+// median to its budget.
 //
 //	render_bench --benchmark_repetitions=20 --benchmark_report_aggregates_only=true
 //

@@ -1,6 +1,7 @@
 // Drawing primitives: title bars, clipped wide-character rows, text widths,
 // and the notification stack and input dialog that float over the frame.
 #include <cassert>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,10 @@ static constexpr size_t WIDTH_CHARS_MAX = 32;
 static constexpr size_t NOTE_WIDTH = 36;
 // Width of the input dialog's field, in bytes.
 static constexpr size_t FIELD_WIDTH = 36;
+// Characters of a row formatted on the stack, its terminator included.
+static constexpr size_t ROW_CHARS = 512;
+// Bytes of a visible part converted on the stack.
+static constexpr size_t ROW_BYTES = 1024;
 
 static wchar_t width_scratch[WIDTH_CHARS_MAX + 1];
 
@@ -100,6 +105,26 @@ row_window_columns(const wchar_t *ws, size_t n, size_t cols, size_t hscroll,
 	return r;
 }
 
+// wcswidth() of the row, with printable ASCII (most of every row) counted
+// without a table lookup.
+static int
+row_columns(const wchar_t *ws, size_t n)
+{
+	int cols = 0;
+
+	for (size_t i = 0; i < n && ws[i] != L'\0'; i++) {
+		if (ws[i] >= 0x20 && ws[i] < 0x7f) {
+			cols++;
+			continue;
+		}
+		int w = wcwidth(ws[i]);
+		if (w < 0)
+			return -1;
+		cols += w;
+	}
+	return cols;
+}
+
 static void
 append_blanks(struct sbuf *sb, size_t n)
 {
@@ -117,43 +142,92 @@ static void
 append_visible(struct sbuf *sb, wchar_t *ws, size_t n, size_t hscroll,
     size_t width)
 {
-	int cols = wcswidth(ws, n);
-	row_window r = cols >= 0 && static_cast<size_t>(cols) != n ?
+	// A row as many columns wide as it has characters may still hold
+	// double-width and zero-width characters that make up for one
+	// another; cut anywhere but at its ends it would not fill its width,
+	// so a cut row is windowed by columns too.
+	int cols = row_columns(ws, n);
+	bool cut = hscroll > 0 || n > width;
+	row_window r = cols >= 0 && (static_cast<size_t>(cols) != n || cut) ?
 	    row_window_columns(ws, n, static_cast<size_t>(cols), hscroll,
 	    width) : row_window_chars(n, hscroll, width);
 	ws[r.end] = L'\0';
 
-	size_t len = wcstombs(nullptr, ws + r.start, 0);
-	if (len == static_cast<size_t>(-1))
-		return;
-	char *mb = static_cast<char *>(malloc(len + 1));
-	if (mb == nullptr)
-		return;
-	wcstombs(mb, ws + r.start, len + 1);
+	// A visible part that surely fits is converted on the stack in one
+	// pass; a longer one is measured first and converted into the heap.
+	char small[ROW_BYTES];
+	char *mb = small;
+	size_t len;
+	if ((r.end - r.start) * MB_CUR_MAX < sizeof small) {
+		len = wcstombs(small, ws + r.start, sizeof small);
+		if (len == static_cast<size_t>(-1))
+			return;
+	} else {
+		len = wcstombs(nullptr, ws + r.start, 0);
+		if (len == static_cast<size_t>(-1))
+			return;
+		if ((mb = static_cast<char *>(malloc(len + 1))) == nullptr)
+			return;
+		wcstombs(mb, ws + r.start, len + 1);
+	}
 	append_blanks(sb, r.lead);
 	sbuf_bcat(sb, mb, len);
 	append_blanks(sb, r.pad);
-	free(mb);
+	if (mb != small)
+		free(mb);
 }
 
-void
-print_wide_row(struct sbuf *sb, size_t hscroll, size_t width,
-    const wchar_t *fmt, ...)
+// Formats the row through a wide memory stream, which takes a row of any
+// length and keeps what was written before a conversion that failed.
+static void
+print_wide_row_v(struct sbuf *sb, size_t hscroll, size_t width,
+    const wchar_t *fmt, va_list ap)
 {
 	wchar_t *ws = nullptr;
 	size_t n = 0;
 	FILE *f = open_wmemstream(&ws, &n);
 	if (f == nullptr)
 		return;
-	va_list ap;
-	va_start(ap, fmt);
 	vfwprintf(f, fmt, ap);
-	va_end(ap);
 	fclose(f);
 	if (ws == nullptr)
 		return;
 	append_visible(sb, ws, n, hscroll, width);
 	free(ws);
+}
+
+void
+print_wide_row_stream(struct sbuf *sb, size_t hscroll, size_t width,
+    const wchar_t *fmt, ...)
+{
+	va_list ap;
+
+	va_start(ap, fmt);
+	print_wide_row_v(sb, hscroll, width, fmt, ap);
+	va_end(ap);
+}
+
+// A memory stream costs more than the rest of the row (it clears a large
+// buffer when it opens), so a row is first formatted into a buffer on the
+// stack.  Only a row that does not fit there, or whose formatting failed
+// part way, takes the stream; the formatting is the same, and so are the
+// bytes.
+void
+print_wide_row(struct sbuf *sb, size_t hscroll, size_t width,
+    const wchar_t *fmt, ...)
+{
+	wchar_t row[ROW_CHARS];
+	va_list ap, again;
+
+	va_start(ap, fmt);
+	va_copy(again, ap);
+	int n = vswprintf(row, ROW_CHARS, fmt, ap);
+	if (n >= 0)
+		append_visible(sb, row, static_cast<size_t>(n), hscroll, width);
+	else
+		print_wide_row_v(sb, hscroll, width, fmt, again);
+	va_end(again);
+	va_end(ap);
 }
 
 // Converts `text` into the scratch buffer; its character count, or -1 when
@@ -168,9 +242,28 @@ width_convert(const char *text)
 	return static_cast<int>(count);
 }
 
+// The length of a text made of printable ASCII only, each character one
+// column wide in every locale; -1 for any other text.
+static int
+ascii_length(const char *text)
+{
+	size_t i = 0;
+
+	for (; text[i] != '\0'; i++) {
+		auto c = static_cast<unsigned char>(text[i]);
+		if (c < 0x20 || c >= 0x7f)
+			return -1;
+		if (i == WIDTH_CHARS_MAX)
+			return static_cast<int>(WIDTH_CHARS_MAX) + 1;
+	}
+	return static_cast<int>(i);
+}
+
 int
 display_width(const char *text)
 {
+	if (int n = ascii_length(text); n >= 0)
+		return n <= static_cast<int>(WIDTH_CHARS_MAX) ? n : -1;
 	int count = width_convert(text);
 	if (count < 0)
 		return -1;
@@ -180,6 +273,8 @@ display_width(const char *text)
 int
 extra_width(const char *text)
 {
+	if (int n = ascii_length(text); n >= 0)
+		return n <= static_cast<int>(WIDTH_CHARS_MAX) ? 0 : -1;
 	int count = width_convert(text);
 	if (count < 0)
 		return -1;

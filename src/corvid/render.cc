@@ -117,6 +117,28 @@ printable(const char *text, char *buf, size_t size)
 	return buf;
 }
 
+// Columns minus characters of the first `chars` characters of `text`, a
+// printable text valid in the locale: what a field cut to that many
+// characters takes beyond one column per character.
+static int
+prefix_extra(const char *text, size_t chars)
+{
+	size_t len = strlen(text), i = 0;
+	mbstate_t st{};
+	int extra = 0;
+
+	for (size_t k = 0; k < chars && i < len; k++) {
+		wchar_t wc;
+		size_t n = mbrtowc(&wc, text + i, len - i, &st);
+		if (n == 0 || n > len - i)
+			break;
+		int w = wcwidth(wc);
+		extra += (w > 0 ? w : 0) - 1;
+		i += n;
+	}
+	return extra;
+}
+
 static int
 clamp_zero(int n)
 {
@@ -208,7 +230,12 @@ render_status(struct sbuf *sb, const block_geometry *g)
 	    ssid_text, 10, 10, "Frequency", f, f, freq);
 	sbuf_cat(sb, "│\r\n");
 	sbuf_printf(sb, "%*s│", g->left, "");
-	print_wide_row(sb, app.hscroll, clamp_zero(g->width - 2),
+	// The state and the address come from outside as well: the columns
+	// their shown characters take beyond one each come off the width, as
+	// the SSID's do above, or the row would miss its border.
+	int x = prefix_extra(state_text, 32) + prefix_extra(addr_text,
+	    static_cast<size_t>(f));
+	print_wide_row(sb, app.hscroll, clamp_zero(g->width - 2 - x),
 	    L"  %-*.*s: %-*.*s %-*.*s: %-*.*s", 9, 9, "WPA State", 32, 32,
 	    state_text, 10, 10, "IP Address", f, f, addr_text);
 	sbuf_cat(sb, "│\r\n");
