@@ -10,9 +10,8 @@ build=$top/build/default
 cmake --build "$build" --target corvid simsupp > /dev/null
 
 dir=$(mktemp -d /tmp/corvid-shot.XXXXXX)
-server=corvid-shot-$$
 finish() {
-	tmux -L "$server" kill-server 2> /dev/null || true
+	tmux -S "$dir/tmux.sock" kill-server 2> /dev/null || true
 	[ -n "${sim_pid:-}" ] && kill "$sim_pid" 2> /dev/null || true
 	rm -rf "$dir"
 }
@@ -23,22 +22,22 @@ cp tools/simsupp/simsupp.conf "$dir/wpa_supplicant.conf"
 sim_pid=$!
 while [ ! -S "$dir/run/wlan0" ]; do sleep 0.05; done
 
-tmux -u -f /dev/null -L "$server" new-session -d -x 80 -y 34 \
+tmux -u -f /dev/null -S "$dir/tmux.sock" new-session -d -x 80 -y 34 \
 	-e LC_ALL=C.UTF-8 -e TERM=tmux-256color \
 	"$build/src/corvid/corvid -c $dir/run/wlan0"
-tmux -L "$server" set-option -g status off
+tmux -S "$dir/tmux.sock" set-option -g status off
 wait_for() {
 	i=0
-	until tmux -L "$server" capture-pane -p | grep -q "$1"; do
+	until tmux -S "$dir/tmux.sock" capture-pane -p | grep -q "$1"; do
 		i=$((i + 1)); [ $i -lt 100 ] || { echo "screenshot.sh: no '$1' on the screen" >&2; exit 1; }
 		sleep 0.05
 	done
 }
 wait_for "Network Scan"
 # A scan, the Network Scan section active with the third row selected.
-tmux -L "$server" send-keys s Tab j j
+tmux -S "$dir/tmux.sock" send-keys s Tab j j
 wait_for "Starting scan"
 sleep 1
-tmux -L "$server" capture-pane -p > docs/screen.txt
-tmux -L "$server" capture-pane -p -e | python3 tools/ansi2svg.py > docs/screen.svg
+tmux -S "$dir/tmux.sock" capture-pane -p > docs/screen.txt
+tmux -S "$dir/tmux.sock" capture-pane -p -e | python3 tools/ansi2svg.py > docs/screen.svg
 echo "wrote docs/screen.txt and docs/screen.svg"

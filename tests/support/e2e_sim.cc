@@ -266,13 +266,6 @@ expect_config_kept(sim_run *r)
 	EXPECT_EQ(config_globals(now), config_globals(r->config_before));
 }
 
-std::string
-tmux_command(tmux_session *s, const std::string &args)
-{
-	return shell("tmux -u -f /dev/null -L " + s->server + " " + args +
-	    " 2>&1");
-}
-
 static std::string
 strip_escapes(const std::string &line)
 {

@@ -90,8 +90,6 @@ struct sim_run_guard {
 // Polls `pred` every 20 ms until it holds (true) or `timeout_ms` passed.
 bool wait_until(const std::function<bool()> &pred, int timeout_ms);
 
-// A tmux command on the session's server ("kill-session", ...).
-std::string tmux_command(tmux_session *s, const std::string &args);
 // The screen text of the row shown in reverse video (the selection), or "".
 std::string selected_row(tmux_session *s);
 // Sends `key` until the selected row contains `text`; false after `max`.

@@ -53,17 +53,17 @@ shell(const std::string &command, int *status)
 	return out;
 }
 
-static std::string
-tmux(tmux_session *s, const std::string &args, int *status = nullptr)
+std::string
+tmux_command(tmux_session *s, const std::string &args, int *status)
 {
-	return shell("tmux -u -f /dev/null -L " + s->server + " " + args + " 2>&1", status);
+	return shell("tmux -u -f /dev/null -S " + shell_quote(s->server) + " " +
+	    args + " 2>&1", status);
 }
 
 bool
 tmux_start(tmux_session *s, const std::string &command, int width, int height,
     std::string *why)
 {
-	static int serial;
 	char tmpl[] = "/tmp/corvid-tmux.XXXXXX";
 
 	if (mkdtemp(tmpl) == nullptr) {
@@ -71,7 +71,9 @@ tmux_start(tmux_session *s, const std::string &command, int width, int height,
 		return false;
 	}
 	s->dir = tmpl;
-	s->server = "corvid-test-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+	// The server's socket lives in the scratch directory, so that it goes
+	// with it.
+	s->server = s->dir + "/tmux.sock";
 	s->width = width;
 	s->height = height;
 
@@ -93,7 +95,7 @@ tmux_start(tmux_session *s, const std::string &command, int width, int height,
 		  << "sleep 600\n";
 	}
 	int status;
-	std::string out = tmux(s, "new-session -d -x " + std::to_string(width) +
+	std::string out = tmux_command(s, "new-session -d -x " + std::to_string(width) +
 	    " -y " + std::to_string(height) + " -e LC_ALL=C.UTF-8 -e TERM=tmux-256color " +
 	    "sh " + shell_quote(script), &status);
 	if (status != 0) {
@@ -102,9 +104,9 @@ tmux_start(tmux_session *s, const std::string &command, int width, int height,
 		return false;
 	}
 	s->started = true;
-	tmux(s, "set-option -g status off");
-	tmux(s, "resize-window -x " + std::to_string(width) + " -y " + std::to_string(height));
-	tmux(s, "pipe-pane -o " + shell_quote("cat > " + shell_quote(s->dir + "/output")));
+	tmux_command(s, "set-option -g status off");
+	tmux_command(s, "resize-window -x " + std::to_string(width) + " -y " + std::to_string(height));
+	tmux_command(s, "pipe-pane -o " + shell_quote("cat > " + shell_quote(s->dir + "/output")));
 	std::ofstream(s->dir + "/go").put('\n');
 	return true;
 }
@@ -133,7 +135,7 @@ tmux_stop(tmux_session *s)
 		for (int pid; children >> pid;)
 			pids.push_back(pid);
 	}
-	tmux(s, "kill-server");
+	tmux_command(s, "kill-server");
 	auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
 	for (int pid : pids) {
 		while (process_alive(pid) && std::chrono::steady_clock::now() < end)
@@ -148,7 +150,7 @@ tmux_stop(tmux_session *s)
 std::string
 tmux_capture(tmux_session *s)
 {
-	return tmux(s, "capture-pane -p -N");
+	return tmux_command(s, "capture-pane -p -N");
 }
 
 static bool
@@ -183,13 +185,13 @@ tmux_keys(tmux_session *s, const std::vector<std::string> &keys)
 	std::string args = "send-keys -t 0";
 	for (const std::string &k : keys)
 		args += " " + shell_quote(k);
-	tmux(s, args);
+	tmux_command(s, args);
 }
 
 void
 tmux_type(tmux_session *s, const std::string &text)
 {
-	tmux(s, "send-keys -t 0 -l " + shell_quote(text));
+	tmux_command(s, "send-keys -t 0 -l " + shell_quote(text));
 }
 
 void
@@ -197,7 +199,7 @@ tmux_resize(tmux_session *s, int width, int height)
 {
 	s->width = width;
 	s->height = height;
-	tmux(s, "resize-window -x " + std::to_string(width) + " -y " + std::to_string(height));
+	tmux_command(s, "resize-window -x " + std::to_string(width) + " -y " + std::to_string(height));
 }
 
 int

@@ -6,7 +6,7 @@
 #include <vector>
 
 struct tmux_session {
-	std::string server;    // -L name of the private server
+	std::string server;    // socket of the private server (in `dir`)
 	std::string dir;       // scratch: exit status, standard error, raw output
 	int width = 80;
 	int height = 34;
@@ -52,6 +52,11 @@ bool tmux_wait_output_tail(tmux_session *s, const std::string &tail,
 std::string tmux_stty(tmux_session *s, bool after);
 // The process id of the program (the pane's process), or -1.
 int tmux_pid(tmux_session *s);
+
+// Runs a tmux command (its arguments, already quoted for sh) on the
+// session's server; its output, and its status in *status.
+std::string tmux_command(tmux_session *s, const std::string &args,
+    int *status = nullptr);
 
 // Runs a shell command; its standard output, and its status in *status.
 std::string shell(const std::string &command, int *status = nullptr);
