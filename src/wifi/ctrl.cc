@@ -155,32 +155,26 @@ is_pong(const char *p, size_t n)
 	return n == 5 && memcmp(p, "PONG\n", 5) == 0;
 }
 
-// Receives the event message at the head of the socket's queue and keeps
-// it for the event reader.  A full store drops its oldest message; one that
-// cannot be copied is lost.  -1 when nothing could be received.
-static int
-event_keep(wpa_ctrl *ctrl)
+// Keeps an event message for the event reader.  A full store drops its
+// oldest message; one that cannot be copied is lost.
+static void
+event_keep(wpa_ctrl *ctrl, const char *msg, size_t len)
 {
-	char buf[CTRL_EVENT_MAX];
-	ssize_t n = recv(ctrl->fd, buf, sizeof buf, MSG_DONTWAIT);
-
-	if (n == -1)
-		return -1;
 	if (ctrl->kept_count == CTRL_EVENTS_KEPT) {
 		free(ctrl->kept[ctrl->kept_first].text);
 		ctrl->kept[ctrl->kept_first].text = nullptr;
 		ctrl->kept_first = (ctrl->kept_first + 1) % CTRL_EVENTS_KEPT;
 		ctrl->kept_count--;
 	}
-	auto len = static_cast<size_t>(n);
+	if (len > CTRL_EVENT_MAX)
+		len = CTRL_EVENT_MAX;
 	auto *text = static_cast<char *>(malloc(len > 0 ? len : 1));
 	if (text == nullptr)
-		return 0;
-	memcpy(text, buf, len);
+		return;
+	memcpy(text, msg, len);
 	size_t slot = (ctrl->kept_first + ctrl->kept_count) % CTRL_EVENTS_KEPT;
 	ctrl->kept[slot] = ctrl_kept_event{ text, len };
 	ctrl->kept_count++;
-	return 0;
 }
 
 bool
@@ -210,55 +204,51 @@ ctrl_event_recv(wpa_ctrl *ctrl, char *buf, size_t cap)
 static void
 drain(wpa_ctrl *ctrl)
 {
-	for (;;) {
-		char head[7];
-		ssize_t n = recv(ctrl->fd, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
-		if (n == -1)
-			return;
-		if (is_event(head, static_cast<size_t>(n))) {
-			if (event_keep(ctrl) == -1)
-				return;
-		} else if (recv(ctrl->fd, head, 1, MSG_DONTWAIT) == -1) {
-			return;
-		}
-	}
+	char dgram[CTRL_EVENT_MAX];
+	ssize_t n;
+
+	while ((n = recv(ctrl->fd, dgram, sizeof dgram, MSG_DONTWAIT)) != -1)
+		if (is_event(dgram, static_cast<size_t>(n)))
+			event_keep(ctrl, dgram, static_cast<size_t>(n));
 }
 
 // Waits for the next datagram that is a reply and receives at most `cap`
 // bytes of it.  Events are kept for the event reader; a "PONG" is dropped
 // unless one is awaited: no other request is answered that way, so it can
-// only be the late answer to an earlier resynchronisation.  The datagram is
-// classified by a peek at its head, so that a reply buffer of a few bytes
-// still tells an "IFNAME=" event from a reply.  Each wait restarts the
-// time-out.
+// only be the late answer to an earlier resynchronisation.  A datagram is
+// received whole (up to the longest event) and classified before it is cut
+// to `cap`, so that a reply buffer of a few bytes still tells an "IFNAME="
+// event from a reply.  Each wait restarts the time-out.
 static ssize_t
 reply_wait(wpa_ctrl *ctrl, char *buf, size_t cap, bool want_pong)
 {
-	int fd = ctrl->fd;
+	char dgram[CTRL_EVENT_MAX];
+	// A buffer at least as large as any event takes the datagram itself.
+	char *into = cap >= sizeof dgram ? buf : dgram;
+	size_t room = cap >= sizeof dgram ? cap : sizeof dgram;
 
 	for (;;) {
-		struct pollfd pfd = { fd, POLLIN, 0 };
-		char head[7];
-		ssize_t n;
+		struct pollfd pfd = { ctrl->fd, POLLIN, 0 };
 
 		if (poll(&pfd, 1, CTRL_REPLY_TIMEOUT_MS) != 1)
 			return -1;
 		if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))
 			return -1;
-		if ((n = recv(fd, head, sizeof head, MSG_PEEK)) == -1)
+		ssize_t n = recv(ctrl->fd, into, room, 0);
+		if (n == -1)
 			return -1;
 		auto len = static_cast<size_t>(n);
-		if (is_event(head, len)) {
-			if (event_keep(ctrl) == -1)
-				return -1;
+		if (is_event(into, len)) {
+			event_keep(ctrl, into, len);
 			continue;
 		}
-		if (!want_pong && is_pong(head, len)) {
-			if (recv(fd, head, 1, 0) == -1)
-				return -1;
+		if (!want_pong && is_pong(into, len))
 			continue;
+		if (into != buf) {
+			len = len < cap ? len : cap;
+			memcpy(buf, into, len);
 		}
-		return recv(fd, buf, cap, 0);
+		return static_cast<ssize_t>(len);
 	}
 }
 
