@@ -1,0 +1,135 @@
+// Fuzzes the editing of the input dialog and of the search on random key
+// streams.  The first byte chooses the editor (and the dialog's length
+// limits), the search starts from a text taken from the input, and the
+// rest are the keys, waiting in a pipe that stands for the terminal.
+//
+// The dialog never holds more than its buffer, its text is NUL-terminated
+// with zeros after it (nothing of a deleted secret is left behind), and
+// Enter accepts only a text within the limits.  The search text never
+// exceeds 32 bytes and the bytes after it stay zero.
+#include <sys/ioctl.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app.h"
+#include "dialog.h"
+#include "events.h"
+#include "search.h"
+
+static int tty[2] = {-1, -1};
+
+static size_t
+pending(void)
+{
+	int n = 0;
+
+	if (ioctl(tty[0], FIONREAD, &n) == -1)
+		abort();
+	return static_cast<size_t>(n);
+}
+
+static bool
+zeros(const char *p, size_t n)
+{
+	for (size_t i = 0; i < n; i++)
+		if (p[i] != '\0')
+			return false;
+	return true;
+}
+
+static void
+edit_dialog(int min_len, int max_len)
+{
+	dialog_data d;
+
+	memset(&d, 0, sizeof d);
+	d.min_len = min_len;
+	d.max_len = max_len;
+	while (pending() > 0) {
+		int rc = handle_dialog_input(&d);
+		if (d.len > DIALOG_INPUT_MAX || !zeros(d.input + d.len,
+		    sizeof d.input - d.len) || strlen(d.input) != d.len)
+			abort();
+		if (rc == 0) {
+			if (app.dialog_text != d.input)
+				abort();
+			continue;
+		}
+		if (rc != 1)
+			abort();
+		// Ended: cancelled or rejected (emptied), or accepted.
+		if (d.len != 0 && (d.len < static_cast<size_t>(min_len) ||
+		    d.len > static_cast<size_t>(max_len)))
+			abort();
+		// The next dialog starts empty.
+		memset(d.input, 0, sizeof d.input);
+		d.len = 0;
+	}
+}
+
+static void
+edit_search(const uint8_t *text, size_t n, const uint8_t *keys, size_t len)
+{
+	char *s = app.scan_search;
+	search_data data = {s};
+
+	memset(s, 0, SSID_MAX + 1);
+	for (size_t i = 0; i < n; i++)
+		s[i] = text[i] != '\0' ? static_cast<char>(text[i]) : '.';
+	while (pending() > 0) {
+		uint8_t first = keys[len - pending()];
+		int rc = handle_search_input(&data);
+		size_t n = strnlen(s, SSID_MAX + 1);
+		if (n > SSID_MAX || !zeros(s + n, SSID_MAX + 1 - n))
+			abort();
+		if (rc != 0 && rc != 1)
+			abort();
+		// A search whose text is emptied ends, but for Ctrl-U, which
+		// leaves it open on the empty text until the next key.
+		if (n == 0 && rc != 1 && first != 'U' - '@')
+			abort();
+	}
+}
+
+extern "C" int
+LLVMFuzzerInitialize(int *, char ***)
+{
+	if (pipe2(tty, O_CLOEXEC | O_NONBLOCK) == -1)
+		abort();
+	app_reset();
+	app.tty_fd = tty[0];
+	return 0;
+}
+
+extern "C" int
+LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	if (size < 2 || size > 60000)
+		return 0;
+	uint8_t mode = data[0];
+	size_t n = 0;
+	if (mode & 1) {
+		n = data[1] % (SSID_MAX + 1);
+		if (n > size - 2)
+			n = size - 2;
+	}
+	const uint8_t *keys = data + 2 + n;
+	size_t len = size - 2 - n;
+	if (len > 0 && write(tty[1], keys, len) != static_cast<ssize_t>(len))
+		abort();
+
+	if (mode & 1) {
+		edit_search(data + 2, n, keys, len);
+	} else {
+		static const int limits[][2] = {{0, 256}, {8, 63}, {1, 4}};
+		const int *l = limits[(mode >> 1) % 3];
+		edit_dialog(l[0], l[1]);
+	}
+	clear_notifications(&app.notifications);
+	app.dialog_text = nullptr;
+	return 0;
+}

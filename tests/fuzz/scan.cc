@@ -1,0 +1,48 @@
+// Fuzzes the SCAN_RESULTS reply through scan_results_fetch and the real
+// transport, then sorts and filters the result.
+#include <cstdlib>
+#include <cstring>
+
+#include "responder.h"
+
+extern "C" int
+LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	responder r;
+	wpa_ctrl *ctrl = responder_start(&r, fuzz_text(data, size));
+
+	if (ctrl == nullptr)
+		abort();
+	int64_t start = responder_clock_ms();
+	scan_results *scan = scan_results_fetch(ctrl);
+	int64_t took = responder_clock_ms() - start;
+	responder_stop(&r, ctrl);
+	if (responder_slow(took)) {
+		scan_results_free(scan);
+		return 0;
+	}
+
+	if (scan == nullptr || scan->count > scan->capacity)
+		abort();
+	if (r.requests.size() != 1 || r.requests[0] != "SCAN_RESULTS")
+		abort();
+	for (size_t i = 0; i < scan->count; i++) {
+		const scan_result &res = scan->items[i];
+		if (memchr(res.ssid, '\0', sizeof res.ssid) == nullptr)
+			abort();
+		if (res.security != SECURITY_OPEN && res.security != SECURITY_PSK &&
+		    res.security != SECURITY_EAP)
+			abort();
+	}
+
+	scan_results_sort(scan);
+	for (size_t i = 1; i < scan->count; i++)
+		if (scan->items[i - 1].signal < scan->items[i].signal)
+			abort();
+	scan_results_filter(scan, "e");
+	for (size_t i = 0; i < scan->count; i++)
+		if (strpbrk(scan->items[i].ssid, "eE") == nullptr)
+			abort();
+	scan_results_free(scan);
+	return 0;
+}
