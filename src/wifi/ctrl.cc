@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 
 #include "records.h"
@@ -198,6 +199,30 @@ ctrl_event_recv(wpa_ctrl *ctrl, char *buf, size_t cap)
 	return static_cast<ssize_t>(n);
 }
 
+// Waits up to CTRL_REPLY_TIMEOUT_MS for a datagram.  A signal that
+// interrupts the wait does not end it early.  0, or -1 on time-out, error
+// or hang-up.
+static int
+wait_readable(int fd)
+{
+	struct timespec start, now;
+
+	clock_gettime(CLOCK_MONOTONIC, &start);
+	for (;;) {
+		clock_gettime(CLOCK_MONOTONIC, &now);
+		long spent = (now.tv_sec - start.tv_sec) * 1000 +
+		    (now.tv_nsec - start.tv_nsec) / 1000000;
+		struct pollfd pfd = { fd, POLLIN, 0 };
+		int r = poll(&pfd, 1, static_cast<int>(spent < CTRL_REPLY_TIMEOUT_MS ?
+		    CTRL_REPLY_TIMEOUT_MS - spent : 0));
+		if (r == -1 && errno == EINTR)
+			continue;
+		if (r != 1 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
+			return -1;
+		return 0;
+	}
+}
+
 // Empties the socket's queue before a request: events are kept for the
 // event reader, anything else is a reply to a request that gave up waiting
 // and is dropped.
@@ -228,11 +253,7 @@ reply_wait(wpa_ctrl *ctrl, char *buf, size_t cap, bool want_pong)
 	size_t room = cap >= sizeof dgram ? cap : sizeof dgram;
 
 	for (;;) {
-		struct pollfd pfd = { ctrl->fd, POLLIN, 0 };
-
-		if (poll(&pfd, 1, CTRL_REPLY_TIMEOUT_MS) != 1)
-			return -1;
-		if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))
+		if (wait_readable(ctrl->fd) == -1)
 			return -1;
 		ssize_t n = recv(ctrl->fd, into, room, 0);
 		if (n == -1)
