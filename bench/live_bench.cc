@@ -77,6 +77,9 @@ static leftover_list leftovers;
 // ---------------------------------------------------------------------------
 // Reporting and small helpers
 
+// A figure the machine was too noisy to judge: the run ends with status 2.
+static bool noisy;
+
 static void
 figure(const std::string &name, const std::string &value,
     const std::string &budget, const char *verdict)
@@ -620,6 +623,21 @@ echo_start(const std::string &frame)
 	return e;
 }
 
+// Whether `out` ends with a whole frame: the block's last row `end`, or the
+// overlays after it, which end in "\e[39m".
+static bool
+frame_complete(const std::string &out, const std::string &end)
+{
+	constexpr std::string_view overlay_end = "\e[39m";
+
+	if (out.size() >= end.size() &&
+	    out.compare(out.size() - end.size(), end.size(), end) == 0)
+		return true;
+	return out.find(end) != out.npos && out.size() >= overlay_end.size() &&
+	    out.compare(out.size() - overlay_end.size(), overlay_end.size(),
+	    overlay_end) == 0;
+}
+
 // Writes a key and reads until the output ends with `end`: the time from
 // the write to the last byte, in microseconds.  What was pending before
 // belonged to an earlier event and is dropped; what the key brought is
@@ -635,8 +653,7 @@ round_trip(corvid_proc *c, char key, const std::string &end)
 	int64_t t0 = now_ns();
 	corvid_key(c, key);
 	int64_t deadline = t0 + 2000000000LL;
-	while (c->out.size() < end.size() || c->out.compare(c->out.size() -
-	    end.size(), end.size(), end) != 0) {
+	while (!frame_complete(c->out, end)) {
 		if (now_ns() > deadline || !corvid_read(c, 100))
 			die("no frame after a key; the terminal got:\n%s",
 			    c->out.c_str());
@@ -655,16 +672,63 @@ key_frame_clean(const std::string &out, const std::string &border,
 	    out.find(NOTIFICATION_COLOUR) == std::string::npos && out != last;
 }
 
+// One round of key latencies: corvid's and the floor's, taken in turns so
+// that both see the same load.
+struct key_round {
+	std::vector<double> us, floor_us;
+	int spoilt = 0;
+	double cpu_us = 0;
+};
+
+static key_round
+key_round_run(corvid_proc *c, corvid_proc *e, const std::string &border,
+    std::string *last, int warmup, int samples)
+{
+	key_round r;
+	int64_t cpu0 = 0;
+
+	for (int i = 0; i < warmup + samples && r.spoilt < samples; i++) {
+		if (i == warmup && cpu0 == 0)
+			cpu0 = cpu_ns(c->pid);
+		double t = round_trip(c, 'j', border);
+		bool clean = key_frame_clean(c->out, border, *last);
+		*last = c->out;
+		if (!clean) {
+			// Notifications from a periodic scan would spoil every
+			// frame until they expire: clear them (Ctrl-L).
+			if (c->out.find(NOTIFICATION_COLOUR) != std::string::npos)
+				round_trip(c, '\x0c', border);
+			r.spoilt++;
+			i--;
+			continue;
+		}
+		double f = round_trip(e, 'j', border);
+		if (i < warmup)
+			continue;
+		r.us.push_back(t);
+		r.floor_us.push_back(f);
+	}
+	if (static_cast<int>(r.us.size()) < samples)
+		die("too many spoilt samples (%d)", r.spoilt);
+	// corvid's own time on the CPU for a key (spoilt samples included,
+	// a few timer frames too): what the latency is made of besides
+	// waiting for the terminal and for a CPU.
+	r.cpu_us = (cpu_ns(c->pid) - cpu0) / 1e3 / (samples + r.spoilt);
+	return r;
+}
+
 static int
 bench_keys(void)
 {
-	constexpr int WARMUP = 50, SAMPLES = 1000;
+	constexpr int WARMUP = 50, SAMPLES = 1000, ROUNDS = 5;
+	// A virtual machine stalls now and then for milliseconds, whatever
+	// runs; the floor shows it.  Rounds are taken until one is quiet
+	// enough to resolve the budget, and the quietest is judged.
+	constexpr double QUIET_US = 500, BUDGET_US = 1000;
 	workdir w = workdir_make();
 	simsupp_proc s = simsupp_start(w);
 	corvid_proc c = corvid_start(s.ctrl_path, is_root());
 	std::string border = bottom_border(), last;
-	std::vector<double> us, floor_us;
-	int spoilt = 0;
 
 	corvid_wait_frame(&c);
 	corvid_settle(&c, 200);
@@ -673,48 +737,42 @@ bench_keys(void)
 		die("no frame from corvid");
 	corvid_proc e = echo_start(std::string(first.back()));
 
-	// corvid and the floor take turns, so that both see the same load.
-	int64_t cpu0 = 0;
-	for (int i = 0; i < WARMUP + SAMPLES && spoilt < SAMPLES; i++) {
-		if (i == WARMUP && cpu0 == 0)
-			cpu0 = cpu_ns(c.pid);
-		double t = round_trip(&c, 'j', border);
-		bool clean = key_frame_clean(c.out, border, last);
-		last = c.out;
-		if (!clean) {
-			spoilt++;
-			i--;
-			continue;
+	key_round best;
+	double best_floor = 0;
+	int rounds = 0;
+	while (rounds < ROUNDS) {
+		key_round r = key_round_run(&c, &e, border, &last,
+		    rounds == 0 ? WARMUP : 0, SAMPLES);
+		double floor_p99 = percentile(r.floor_us, 99);
+		rounds++;
+		if (rounds == 1 || floor_p99 < best_floor) {
+			best = r;
+			best_floor = floor_p99;
 		}
-		double f = round_trip(&e, 'j', border);
-		if (i < WARMUP)
-			continue;
-		us.push_back(t);
-		floor_us.push_back(f);
+		if (best_floor <= QUIET_US)
+			break;
 	}
-	// corvid's own time on the CPU for a key (spoilt samples included,
-	// a few timer frames too): what the latency is made of besides
-	// waiting for the terminal and for a CPU.
-	double cpu_us = (cpu_ns(c.pid) - cpu0) / 1e3 / (SAMPLES + spoilt);
 	corvid_stop(&e);
 	corvid_stop(&c);
 	simsupp_stop(&s);
 	workdir_remove(&w);
-	if (static_cast<int>(us.size()) < SAMPLES)
-		die("too many spoilt samples (%d)", spoilt);
 
-	double p99 = percentile(us, 99);
+	double p99 = percentile(best.us, 99);
+	const char *judged = best_floor > BUDGET_US ? "noisy" : verdict(p99 <= BUDGET_US);
 	figure("key latency, median of 1000 'j'",
-	    format("%.0f µs", median(us)), "-", "info");
+	    format("%.0f µs", median(best.us)), "-", "info");
 	figure("key latency, 99th percentile", format("%.0f µs", p99),
-	    "≤ 1000 µs", verdict(p99 <= 1000));
+	    "≤ 1000 µs", judged);
 	figure("  slowest", format("%.0f µs (%d samples spoilt by timer "
-	    "frames, retaken)", percentile(us, 100), spoilt), "-", "info");
-	figure("  corvid's CPU time per key", format("%.0f µs", cpu_us), "-",
+	    "frames, retaken)", percentile(best.us, 100), best.spoilt), "-",
 	    "info");
+	figure("  corvid's CPU time per key", format("%.0f µs", best.cpu_us),
+	    "-", "info");
 	figure("  terminal floor: median, 99th percentile",
-	    format("%.0f µs, %.0f µs", median(floor_us),
-	    percentile(floor_us, 99)), "-", "info");
+	    format("%.0f µs, %.0f µs (quietest of %d rounds)",
+	    median(best.floor_us), best_floor, rounds), "-", "info");
+	if (strcmp(judged, "noisy") == 0)
+		noisy = true;
 	return 0;
 }
 
@@ -1153,6 +1211,8 @@ table(void)
 		cells.resize(4);
 		if (cells[3] == "FAIL")
 			failed = true;
+		if (cells[3] == "noisy")
+			noisy = true;
 		rows.push_back(cells);
 	}
 	for (const auto &r : rows)
@@ -1167,7 +1227,7 @@ table(void)
 		}
 		puts(out.c_str());
 	}
-	return failed ? 1 : 0;
+	return failed ? 1 : noisy ? 2 : 0;
 }
 
 int
@@ -1197,5 +1257,5 @@ main(int argc, char **argv)
 		bench_frames();
 	else
 		die("unknown measurement: %s", what.c_str());
-	return failed ? 1 : 0;
+	return failed ? 1 : noisy ? 2 : 0;
 }
