@@ -327,18 +327,8 @@ static bool
 ctrl_answers(const std::string &path)
 {
 	for (int i = 0; i < 500; i++) {
-		struct stat st;
-		if (stat(path.c_str(), &st) == 0) {
-			wpa_ctrl *ctrl = ctrl_open(path.c_str());
-			char reply[8];
-			size_t len = sizeof reply;
-			bool up = ctrl != nullptr &&
-			    ctrl_transact(ctrl, "PING", 4, reply, &len) == 0 &&
-			    len == 5 && memcmp(reply, "PONG\n", 5) == 0;
-			ctrl_close(ctrl);
-			if (up)
-				return true;
-		}
+		if (ctrl_path_answers(path))
+			return true;
 		usleep(10000);
 	}
 	return false;

@@ -25,19 +25,7 @@ esac
 
 packages="cmake ninja-build g++ libbenchmark-dev valgrind wpasupplicant
 	iproute2"
-if [ "$(id -u)" = 0 ] && command -v apt-get > /dev/null; then
-	missing=
-	for p in $packages; do
-		dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q 'ok installed' ||
-			missing="$missing $p"
-	done
-	if [ -n "$missing" ]; then
-		echo "installing:$missing"
-		apt-get update -q
-		DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-			--no-install-recommends $missing
-	fi
-fi
+tools/need-packages.sh $packages
 
 cmake --preset bench > /dev/null
 cmake --build --preset bench

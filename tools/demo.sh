@@ -16,17 +16,7 @@ if [ ! -t 0 ]; then
 fi
 
 # What the build needs, on Debian, when we may install it.
-if [ "$(id -u)" = 0 ] && command -v apt-get > /dev/null; then
-	missing=
-	for p in cmake ninja-build g++; do
-		dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q 'ok installed' ||
-			missing="$missing $p"
-	done
-	if [ -n "$missing" ]; then
-		apt-get update -q
-		DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-	fi
-fi
+tools/need-packages.sh cmake ninja-build g++
 
 build=$top/build/default
 if [ ! -f "$build/build.ninja" ]; then

@@ -16,18 +16,7 @@ seconds=${1:-30}
 targets=${*:-ssid status known scan keys rtnl frame editing}
 
 packages="cmake ninja-build clang libclang-rt-14-dev"
-if [ "$(id -u)" = 0 ] && command -v apt-get > /dev/null; then
-	missing=
-	for p in $packages; do
-		dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q 'ok installed' ||
-			missing="$missing $p"
-	done
-	if [ -n "$missing" ]; then
-		echo "installing:$missing"
-		apt-get update -q
-		DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-	fi
-fi
+tools/need-packages.sh $packages
 
 cmake --preset fuzz > /dev/null
 cmake --build --preset fuzz --target fuzz

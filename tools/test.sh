@@ -11,18 +11,7 @@ preset=${1:-default}
 
 packages="cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
 	wpasupplicant tmux iproute2 procps mandoc"
-if [ "$(id -u)" = 0 ] && command -v apt-get > /dev/null; then
-	missing=
-	for p in $packages; do
-		dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q 'ok installed' ||
-			missing="$missing $p"
-	done
-	if [ -n "$missing" ]; then
-		echo "installing:$missing"
-		apt-get update -q
-		DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-	fi
-fi
+tools/need-packages.sh $packages
 
 cmake --preset "$preset"
 cmake --build --preset "$preset"

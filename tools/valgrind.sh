@@ -16,18 +16,7 @@ cd "$(dirname "$0")/.."
 
 packages="valgrind cmake ninja-build g++ libgtest-dev libgmock-dev
 	wpasupplicant tmux iproute2 procps"
-if [ "$(id -u)" = 0 ] && command -v apt-get > /dev/null; then
-	missing=
-	for p in $packages; do
-		dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q 'ok installed' ||
-			missing="$missing $p"
-	done
-	if [ -n "$missing" ]; then
-		echo "installing:$missing"
-		apt-get update -q
-		DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-	fi
-fi
+tools/need-packages.sh $packages
 
 build=${CORVID_BUILD_DIR:-build/default}
 if [ "$build" = build/default ]; then

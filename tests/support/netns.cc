@@ -119,6 +119,23 @@ fail(real_daemon *d, std::string *why, const std::string &what)
 }
 
 bool
+ctrl_path_answers(const std::string &path)
+{
+	struct stat st;
+
+	if (stat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode))
+		return false;
+	wpa_ctrl *ctrl = ctrl_open(path.c_str());
+	char reply[8];
+	size_t len = sizeof reply;
+	bool up = ctrl != nullptr &&
+	    ctrl_transact(ctrl, "PING", 4, reply, &len) == 0 &&
+	    len == 5 && memcmp(reply, "PONG\n", 5) == 0;
+	ctrl_close(ctrl);
+	return up;
+}
+
+bool
 real_daemon_start(real_daemon *d, const std::string &config_networks,
     std::string *why)
 {
@@ -179,18 +196,8 @@ real_daemon_start(real_daemon *d, const std::string &config_networks,
 			d->pid = -1;
 			return fail(d, why, "wpa_supplicant exited at start");
 		}
-		struct stat st;
-		if (stat(d->ctrl_path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
-			wpa_ctrl *ctrl = ctrl_open(d->ctrl_path.c_str());
-			char reply[8];
-			size_t len = sizeof reply;
-			bool up = ctrl != nullptr &&
-			    ctrl_transact(ctrl, "PING", 4, reply, &len) == 0 &&
-			    len == 5 && memcmp(reply, "PONG\n", 5) == 0;
-			ctrl_close(ctrl);
-			if (up)
-				return true;
-		}
+		if (ctrl_path_answers(d->ctrl_path))
+			return true;
 		usleep(10000);
 	}
 	return fail(d, why, "wpa_supplicant did not answer within 10 s");

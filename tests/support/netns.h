@@ -31,6 +31,9 @@ struct real_daemon {
 // is the lack of namespaces here, `unsupported` is set (tests skip then).
 bool real_daemon_start(real_daemon *d, const std::string &config_networks,
     std::string *why);
+// Whether a control socket is at `path` and answers PING.
+bool ctrl_path_answers(const std::string &path);
+
 // Stops the daemon, deletes the namespace and removes the directory.  Safe
 // to call more than once and after a failed start.
 void real_daemon_stop(real_daemon *d);
