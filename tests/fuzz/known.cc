@@ -11,18 +11,9 @@ extern "C" int
 LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	responder r;
-	wpa_ctrl *ctrl = responder_start(&r, fuzz_text(data, size));
-
-	if (ctrl == nullptr)
-		abort();
-	int64_t start = responder_clock_ms();
-	known_networks *known = known_networks_fetch(ctrl);
-	int64_t took = responder_clock_ms() - start;
-	responder_stop(&r, ctrl);
-	if (responder_slow(took)) {
-		known_networks_free(known);
+	known_networks *known;
+	if (!responder_fetch(&r, data, size, known_networks_fetch, known_networks_free, &known))
 		return 0;
-	}
 
 	if (known == nullptr || known->count > known->capacity)
 		abort();

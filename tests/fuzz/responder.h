@@ -4,6 +4,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -50,4 +51,29 @@ inline std::string_view
 fuzz_text(const uint8_t *data, size_t size)
 {
 	return std::string_view(reinterpret_cast<const char *>(data), size);
+}
+
+// Runs one fetch against a responder that answers from `data`.  True with
+// the record (possibly none) in *out and the requests in r->requests; false,
+// with the record released, when the fetch took so long that the machine
+// may have made a request give up: nothing is to be judged then.
+template <typename T>
+bool
+responder_fetch(responder *r, const uint8_t *data, size_t size,
+    T *(*fetch)(wpa_ctrl *), void (*release)(T *), T **out)
+{
+	wpa_ctrl *ctrl = responder_start(r, fuzz_text(data, size));
+
+	if (ctrl == nullptr)
+		abort();
+	int64_t start = responder_clock_ms();
+	*out = fetch(ctrl);
+	int64_t took = responder_clock_ms() - start;
+	responder_stop(r, ctrl);
+	if (responder_slow(took)) {
+		release(*out);
+		*out = nullptr;
+		return false;
+	}
+	return true;
 }

@@ -9,18 +9,9 @@ extern "C" int
 LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	responder r;
-	wpa_ctrl *ctrl = responder_start(&r, fuzz_text(data, size));
-
-	if (ctrl == nullptr)
-		abort();
-	int64_t start = responder_clock_ms();
-	scan_results *scan = scan_results_fetch(ctrl);
-	int64_t took = responder_clock_ms() - start;
-	responder_stop(&r, ctrl);
-	if (responder_slow(took)) {
-		scan_results_free(scan);
+	scan_results *scan;
+	if (!responder_fetch(&r, data, size, scan_results_fetch, scan_results_free, &scan))
 		return 0;
-	}
 
 	if (scan == nullptr || scan->count > scan->capacity)
 		abort();

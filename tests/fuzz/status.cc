@@ -9,18 +9,9 @@ extern "C" int
 LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	responder r;
-	wpa_ctrl *ctrl = responder_start(&r, fuzz_text(data, size));
-
-	if (ctrl == nullptr)
-		abort();
-	int64_t start = responder_clock_ms();
-	supplicant_status *st = supplicant_status_fetch(ctrl);
-	int64_t took = responder_clock_ms() - start;
-	responder_stop(&r, ctrl);
-	if (responder_slow(took)) {
-		supplicant_status_free(st);
+	supplicant_status *st;
+	if (!responder_fetch(&r, data, size, supplicant_status_fetch, supplicant_status_free, &st))
 		return 0;
-	}
 
 	// Every request was answered, so the fetch cannot fail.
 	if (st == nullptr)
