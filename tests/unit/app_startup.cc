@@ -82,7 +82,7 @@ struct run_result {
 	std::string out, err;
 };
 
-// Runs corvid_main in a child whose standard input is `in`.
+// Runs the program in a child whose standard input is `in`.
 run_result
 run_main(const strings &args, int in)
 {
@@ -91,6 +91,9 @@ run_main(const strings &args, int in)
 
 	if (pipe(o) == -1 || pipe(e) == -1)
 		return r;
+	// Only exec in the child: see run_session.
+	std::vector<char *> argv = argv_of(args);
+	argv[0] = const_cast<char *>(CORVID_BINARY);
 	fflush(nullptr);   // the child must not write the parent's buffers again
 	pid_t pid = fork();
 	if (pid == 0) {
@@ -99,8 +102,8 @@ run_main(const strings &args, int in)
 		dup2(e[1], 2);
 		for (int fd : { o[0], o[1], e[0], e[1] })
 			close(fd);
-		std::vector<char *> argv = argv_of(args);
-		_exit(corvid_main(static_cast<int>(argv.size() - 1), argv.data()));
+		execv(CORVID_BINARY, argv.data());
+		_exit(127);
 	}
 	close(o[1]);
 	close(e[1]);
@@ -220,6 +223,21 @@ struct run_session {
 		ASSERT_EQ(tcgetattr(tty.slave, &cooked), 0);
 		ASSERT_EQ(pipe(err), 0);
 		std::string name = ptsname(tty.master);
+		// This process has threads (the daemon's, the terminal reader's):
+		// the child only execs the program, with everything it needs made
+		// before the fork, for a child of a threaded process may find a
+		// lock (the allocator's, the locale's) held for ever.
+		const strings args = { "-c", daemon.path };
+		std::vector<char *> argv = argv_of(args);
+		argv[0] = const_cast<char *>(CORVID_BINARY);
+		std::vector<std::string> env_text = { "LC_ALL=C.UTF-8" };
+		for (char **e = environ; *e != nullptr; e++)
+			if (strncmp(*e, "LC_ALL=", 7) != 0)
+				env_text.emplace_back(*e);
+		std::vector<char *> envp;
+		for (std::string &e : env_text)
+			envp.push_back(e.data());
+		envp.push_back(nullptr);
 		fflush(nullptr);
 		pid = fork();
 		ASSERT_NE(pid, -1);
@@ -230,10 +248,8 @@ struct run_session {
 			dup2(fd, 0);
 			dup2(fd, 1);
 			dup2(err[1], 2);
-			setenv("LC_ALL", "C.UTF-8", 1);
-			const strings args = { "-c", daemon.path };
-			std::vector<char *> argv = argv_of(args);
-			_exit(corvid_main(3, argv.data()));
+			execve(CORVID_BINARY, argv.data(), envp.data());
+			_exit(127);
 		}
 		close(err[1]);
 		err[1] = -1;
