@@ -337,48 +337,47 @@ request_text(const char *req, char *out, size_t size)
 	return warn_text(req, out, size);
 }
 
-// Formats a request into `req` (CTRL_REQUEST_MAX bytes), sends it and
-// NUL-terminates the reply.  0 with a reply, 1 otherwise.
+// Formats a request, sends it and NUL-terminates the reply.  0 with a
+// reply (with `want_ok`, a reply starting "OK"), 1 otherwise.  Requests
+// carry passphrases: no copy of the text is left on the stack.
 static int __printflike(5, 0)
-request_v(wpa_ctrl *ctrl, char *req, char *reply, size_t *reply_len,
+request_v(wpa_ctrl *ctrl, char *reply, size_t *reply_len, bool want_ok,
     const char *fmt, va_list ap)
 {
-	int n = vsnprintf(req, CTRL_REQUEST_MAX, fmt, ap);
+	char req[CTRL_REQUEST_MAX];
+	char text[CTRL_REQUEST_MAX + 16];
+	int rc = 1;
+	int n = vsnprintf(req, sizeof req, fmt, ap);
 
-	if (n < 0 || static_cast<size_t>(n) >= CTRL_REQUEST_MAX) {
-		char text[CTRL_REQUEST_MAX + 16];
+	if (n < 0 || static_cast<size_t>(n) >= sizeof req) {
 		if (n < 0)
 			req[0] = '\0';
 		warnx("wpa_ctrl request too long: %s",
 		    request_text(req, text, sizeof text));
-		return 1;
+	} else if (ctrl_transact(ctrl, req, static_cast<size_t>(n), reply,
+	    reply_len) == 0) {
+		reply[*reply_len] = '\0';
+		rc = 0;
+		if (want_ok && (reply[0] != 'O' || reply[1] != 'K')) {
+			warnx("wpa_ctrl request failed: %s", request_text(req,
+			    text, sizeof text));
+			rc = 1;
+		}
 	}
-	if (ctrl_transact(ctrl, req, static_cast<size_t>(n), reply,
-	    reply_len) == -1)
-		return 1;
-	reply[*reply_len] = '\0';
-	return 0;
+	explicit_bzero(req, sizeof req);
+	explicit_bzero(text, sizeof text);
+	return rc;
 }
 
 int
 ctrl_command(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
     const char *fmt, ...)
 {
-	char req[CTRL_REQUEST_MAX];
 	va_list ap;
-	int rc;
 
 	va_start(ap, fmt);
-	rc = request_v(ctrl, req, reply, reply_len, fmt, ap);
+	int rc = request_v(ctrl, reply, reply_len, true, fmt, ap);
 	va_end(ap);
-	if (rc == 0 && (reply[0] != 'O' || reply[1] != 'K')) {
-		char text[CTRL_REQUEST_MAX + 16];
-		warnx("wpa_ctrl request failed: %s", request_text(req, text,
-		    sizeof text));
-		rc = 1;
-	}
-	// Requests carry passphrases: leave no copy on the stack.
-	explicit_bzero(req, sizeof req);
 	return rc;
 }
 
@@ -386,14 +385,11 @@ int
 ctrl_query(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
     const char *fmt, ...)
 {
-	char req[CTRL_REQUEST_MAX];
 	va_list ap;
-	int rc;
 
 	va_start(ap, fmt);
-	rc = request_v(ctrl, req, reply, reply_len, fmt, ap);
+	int rc = request_v(ctrl, reply, reply_len, false, fmt, ap);
 	va_end(ap);
-	explicit_bzero(req, sizeof req);
 	return rc;
 }
 

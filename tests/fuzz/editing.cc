@@ -7,11 +7,6 @@
 // with zeros after it (nothing of a deleted secret is left behind), and
 // Enter accepts only a text within the limits.  The search text never
 // exceeds 32 bytes and the bytes after it stay zero.
-#include <sys/ioctl.h>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -19,18 +14,7 @@
 #include "dialog.h"
 #include "events.h"
 #include "search.h"
-
-static int tty[2] = {-1, -1};
-
-static size_t
-pending(void)
-{
-	int n = 0;
-
-	if (ioctl(tty[0], FIONREAD, &n) == -1)
-		abort();
-	return static_cast<size_t>(n);
-}
+#include "tty_pipe.h"
 
 static bool
 zeros(const char *p, size_t n)
@@ -49,7 +33,7 @@ edit_dialog(int min_len, int max_len)
 	memset(&d, 0, sizeof d);
 	d.min_len = min_len;
 	d.max_len = max_len;
-	while (pending() > 0) {
+	while (tty_pipe_pending() > 0) {
 		int rc = handle_dialog_input(&d);
 		if (d.len > DIALOG_INPUT_MAX || !zeros(d.input + d.len,
 		    sizeof d.input - d.len) || strlen(d.input) != d.len)
@@ -80,8 +64,8 @@ edit_search(const uint8_t *text, size_t n, const uint8_t *keys, size_t len)
 	memset(s, 0, SSID_MAX + 1);
 	for (size_t i = 0; i < n; i++)
 		s[i] = text[i] != '\0' ? static_cast<char>(text[i]) : '.';
-	while (pending() > 0) {
-		uint8_t first = keys[len - pending()];
+	while (tty_pipe_pending() > 0) {
+		uint8_t first = keys[len - tty_pipe_pending()];
 		int rc = handle_search_input(&data);
 		size_t n = strnlen(s, SSID_MAX + 1);
 		if (n > SSID_MAX || !zeros(s + n, SSID_MAX + 1 - n))
@@ -98,10 +82,8 @@ edit_search(const uint8_t *text, size_t n, const uint8_t *keys, size_t len)
 extern "C" int
 LLVMFuzzerInitialize(int *, char ***)
 {
-	if (pipe2(tty, O_CLOEXEC | O_NONBLOCK) == -1)
-		abort();
 	app_reset();
-	app.tty_fd = tty[0];
+	tty_pipe_open();
 	return 0;
 }
 
@@ -119,8 +101,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	}
 	const uint8_t *keys = data + 2 + n;
 	size_t len = size - 2 - n;
-	if (len > 0 && write(tty[1], keys, len) != static_cast<ssize_t>(len))
-		abort();
+	tty_pipe_write(keys, len);
 
 	if (mode & 1) {
 		edit_search(data + 2, n, keys, len);

@@ -1,34 +1,16 @@
 // Fuzzes read_key on arbitrary byte streams: the bytes wait in a pipe that
 // stands for the terminal, kept open so that end of file is never seen,
 // and keys are read for as long as bytes are left.
-#include <sys/ioctl.h>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include "app.h"
 #include "keys.h"
-
-static int tty[2] = {-1, -1};
-
-static size_t
-pending(void)
-{
-	int n = 0;
-
-	if (ioctl(tty[0], FIONREAD, &n) == -1)
-		abort();
-	return static_cast<size_t>(n);
-}
+#include "tty_pipe.h"
 
 extern "C" int
 LLVMFuzzerInitialize(int *, char ***)
 {
-	if (pipe2(tty, O_CLOEXEC | O_NONBLOCK) == -1)
-		abort();
-	app.tty_fd = tty[0];
+	tty_pipe_open();
 	return 0;
 }
 
@@ -38,14 +20,13 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	// A pipe holds 64 KiB; longer inputs add nothing.
 	if (size > 60000)
 		return 0;
-	if (size > 0 && write(tty[1], data, size) != static_cast<ssize_t>(size))
-		abort();
+	tty_pipe_write(data, size);
 
 	size_t at = 0;
-	while (pending() > 0) {
-		size_t before = pending();
+	while (tty_pipe_pending() > 0) {
+		size_t before = tty_pipe_pending();
 		int key = read_key();
-		size_t used = before - pending();
+		size_t used = before - tty_pipe_pending();
 
 		// One key takes one byte, or an escape sequence of at most four.
 		if (used < 1 || used > 4 || at + used > size)
