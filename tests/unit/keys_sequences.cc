@@ -1,0 +1,154 @@
+// The decoder of terminal input: every sequence whole, whatever read
+// boundary falls inside it.
+#include <clocale>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "keyseq.h"
+
+namespace {
+
+keyseq
+decode(const std::string &s, bool last)
+{
+	return keyseq_decode(reinterpret_cast<const unsigned char *>(s.data()),
+	    s.size(), last);
+}
+
+struct utf8_locale {
+	utf8_locale() { setlocale(LC_ALL, "C.UTF-8"); }
+	~utf8_locale() { setlocale(LC_ALL, "C"); }
+};
+
+// What keys send, each with the key it is: the keys of the table with and
+// without modifiers, and sequences that are one ignored key.
+const struct {
+	const char *bytes;
+	int key;
+} sequences[] = {
+	{"\e[A", KEY_UP}, {"\e[B", KEY_DOWN}, {"\e[C", KEY_RIGHT},
+	{"\e[D", KEY_LEFT}, {"\e[H", KEY_HOME}, {"\e[F", KEY_END},
+	{"\eOA", KEY_UP}, {"\eOB", KEY_DOWN}, {"\eOC", KEY_RIGHT},
+	{"\eOD", KEY_LEFT}, {"\eOH", KEY_HOME}, {"\eOF", KEY_END},
+	{"\e[1~", KEY_HOME}, {"\e[7~", KEY_HOME}, {"\e[4~", KEY_END},
+	{"\e[8~", KEY_END}, {"\e[3~", KEY_DELETE}, {"\e[5~", KEY_PAGE_UP},
+	{"\e[6~", KEY_PAGE_DOWN},
+	// Modifiers are dropped: Ctrl-End, Ctrl-Up, Shift-Left, Ctrl-Right,
+	// Ctrl-Left, Alt-Down, Ctrl-Delete, Shift-Page Up.
+	{"\e[1;5F", KEY_END}, {"\e[1;5A", KEY_UP}, {"\e[1;2D", KEY_LEFT},
+	{"\e[1;5C", KEY_RIGHT}, {"\e[1;5D", KEY_LEFT}, {"\e[1;3B", KEY_DOWN},
+	{"\e[3;5~", KEY_DELETE}, {"\e[5;2~", KEY_PAGE_UP},
+	{"\e[;5H", KEY_HOME}, {"\eO1;5F", KEY_END},
+	// The marks around pasted text.
+	{"\e[200~", KEY_PASTE_BEGIN}, {"\e[201~", KEY_PASTE_END},
+	// One ignored key each: Insert, F1, F5, Ctrl-F5, Shift-Tab, keypad 5,
+	// E and G finals, unknown numbers, a repeat count, a third
+	// parameter, a modified paste mark, focus reports, a mouse report,
+	// device and cursor reports, an intermediate byte, sub-parameters.
+	{"\e[2~", KEY_NONE}, {"\eOP", KEY_NONE}, {"\e[15~", KEY_NONE},
+	{"\e[15;5~", KEY_NONE}, {"\e[Z", KEY_NONE}, {"\e[E", KEY_NONE},
+	{"\e[G", KEY_NONE}, {"\e[0~", KEY_NONE}, {"\e[9~", KEY_NONE},
+	{"\e[~", KEY_NONE}, {"\e[2A", KEY_NONE}, {"\e[1;5;7A", KEY_NONE},
+	{"\e[200;5~", KEY_NONE}, {"\e[I", KEY_NONE}, {"\e[O", KEY_NONE},
+	{"\e[<0;12;5M", KEY_NONE}, {"\e[?1;2c", KEY_NONE},
+	{"\e[40;100R", KEY_NONE}, {"\e[2 q", KEY_NONE},
+	{"\e[1:5A", KEY_NONE}, {"\e[12345~", KEY_NONE}, {"\eO~", KEY_NONE},
+	// Alt with a key: with a letter (Alt-f would otherwise forget a
+	// network), with Backspace and Enter, with a key that sends a
+	// sequence, with a character of two and of four bytes.
+	{"\ef", KEY_NONE}, {"\eq", KEY_NONE}, {"\e\x7f", KEY_NONE},
+	{"\e\r", KEY_NONE}, {"\e\e[A", KEY_NONE}, {"\e\e[1;5F", KEY_NONE},
+	{"\e\eOH", KEY_NONE}, {"\e\xc3\xa9", KEY_NONE},
+	{"\e\xf0\x9f\x98\x80", KEY_NONE},
+};
+
+TEST(keyseq, every_sequence_whole_at_every_split)
+{
+	utf8_locale utf8;
+
+	for (const auto &s : sequences) {
+		std::string bytes = s.bytes;
+		// Whole, with the next key behind it.
+		keyseq k = decode(bytes + "x", false);
+		EXPECT_EQ(k.key, s.key) << bytes.substr(1);
+		EXPECT_EQ(k.used, bytes.size()) << bytes.substr(1);
+		EXPECT_EQ(decode(bytes, true).used, bytes.size())
+		    << bytes.substr(1);
+		// Cut after any byte, it waits for the rest, so reads that
+		// split it are joined; nothing of it is taken as a key.
+		for (size_t cut = 1; cut < bytes.size(); cut++)
+			EXPECT_EQ(decode(bytes.substr(0, cut), false).used, 0u)
+			    << bytes.substr(1) << " cut at " << cut;
+	}
+}
+
+TEST(keyseq, when_nothing_more_comes)
+{
+	utf8_locale utf8;
+	const struct {
+		const char *bytes;
+		int key;
+		size_t used;
+	} cases[] = {
+		// A lone ESC is the Escape key; so is each of two.
+		{"\e", KEY_ESC, 1}, {"\e\e", KEY_ESC, 1},
+		// Any other cut sequence is dropped whole.
+		{"\e[", KEY_NONE, 2}, {"\e[1;5", KEY_NONE, 5},
+		{"\eO", KEY_NONE, 2}, {"\e\e[1", KEY_NONE, 4},
+		{"\e\xc3", KEY_NONE, 2},
+	};
+	for (const auto &c : cases) {
+		keyseq k = decode(c.bytes, true);
+		EXPECT_EQ(k.key, c.key) << c.bytes + 1;
+		EXPECT_EQ(k.used, c.used) << c.bytes + 1;
+	}
+}
+
+TEST(keyseq, a_byte_that_cannot_go_on_ends_the_sequence)
+{
+	utf8_locale utf8;
+	const struct {
+		const char *bytes;
+		int key;
+		size_t used;
+	} cases[] = {
+		// The sequence is dropped and the byte is the next key:
+		// Enter, a new sequence, a multibyte character, a parameter
+		// after an intermediate.
+		{"\e[1\r", KEY_NONE, 3}, {"\e[1\e[A", KEY_NONE, 3},
+		{"\e[\xc3\xa9", KEY_NONE, 2}, {"\e[ 1q", KEY_NONE, 3},
+		// ESC twice, then no sequence: Escape, then the rest.
+		{"\e\ex", KEY_ESC, 1},
+		// An Alt key whose character is not valid text takes one byte.
+		{"\e\xff", KEY_NONE, 2},
+	};
+	for (const auto &c : cases) {
+		keyseq k = decode(c.bytes, false);
+		EXPECT_EQ(k.key, c.key) << c.bytes + 1;
+		EXPECT_EQ(k.used, c.used) << c.bytes + 1;
+	}
+}
+
+TEST(keyseq, an_endless_sequence_is_dropped_at_its_bound)
+{
+	std::string endless = "\e[" + std::string(100, '1');
+	keyseq k = decode(endless, false);
+	EXPECT_EQ(k.key, KEY_NONE);
+	EXPECT_EQ(k.used, KEYSEQ_MAX);
+}
+
+TEST(keyseq, plain_bytes_are_keys_of_their_own)
+{
+	for (int b = 0; b < 256; b++) {
+		if (b == 0x1b)
+			continue;
+		std::string s(1, static_cast<char>(b));
+		s += "\e[A";
+		keyseq k = decode(s, false);
+		EXPECT_EQ(k.key, b < 128 ? b : b - 256) << "byte " << b;
+		EXPECT_EQ(k.used, 1u) << "byte " << b;
+	}
+}
+
+} // namespace
