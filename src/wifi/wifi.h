@@ -170,7 +170,17 @@ char *ssid_unescape(char *text, size_t len);
 
 // Copies `len` bytes of untrusted text (an SSID, a daemon message) into
 // `out`, which has room for len + 1 bytes, drawing every character that the
-// locale does not call printable (C0 and C1 controls, DEL) and every byte
-// that is not valid multibyte text as one "?".  The copy is NUL-terminated
-// and never longer than the original; returns its length.
+// locale does not call printable (C0 and C1 controls, DEL), every
+// bidirectional control and zero-width character, and every byte that is
+// not valid multibyte text as one "?".  The copy is NUL-terminated and
+// never longer than the original; returns its length.
 size_t text_printable(const char *in, size_t len, char *out);
+
+// Terminal columns of `len` bytes of text, a byte that is not valid
+// multibyte text and a character without a width counting one column each
+// (as their "?" does once the text is printable).
+size_t text_columns(const char *s, size_t len);
+// Bytes of the longest run of whole characters at the start of `s` (`len`
+// bytes) that takes at most `cols` columns; its columns go to `*width`
+// unless that is null.
+size_t text_fit(const char *s, size_t len, size_t cols, size_t *width);

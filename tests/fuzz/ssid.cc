@@ -80,7 +80,8 @@ check_printable(const uint8_t *data, size_t size, bool utf8)
 			abort();
 	}
 	// Every character is valid and printable in the locale, and none is a
-	// C1 control (which a terminal would obey as ESC and a letter).
+	// C1 control (which a terminal would obey as ESC and a letter) or
+	// invisible.
 	mbstate_t st{};
 	for (size_t i = 0; i < n;) {
 		wchar_t wc;
@@ -88,6 +89,10 @@ check_printable(const uint8_t *data, size_t size, bool utf8)
 		if (k == 0 || k > n - i)
 			abort();
 		if (!iswprint(static_cast<wint_t>(wc)) || (wc >= 0x80 && wc <= 0x9f))
+			abort();
+		// Nor a bidirectional control or a zero-width character.
+		if ((wc >= 0x200b && wc <= 0x200f) || (wc >= 0x2028 && wc <= 0x202e) ||
+		    (wc >= 0x2066 && wc <= 0x2069) || wc == 0xfeff)
 			abort();
 		if (!utf8 && k != 1)
 			abort();
