@@ -17,11 +17,14 @@ check_include_file_cxx(sys/sbuf.h HAVE_SYS_SBUF_H)
 check_include_file_cxx(sys/event.h HAVE_SYS_EVENT_H)
 check_include_file_cxx(sys/epoll.h HAVE_SYS_EPOLL_H)
 check_include_file_cxx(netinet/ether.h HAVE_NETINET_ETHER_H)
+check_include_file_cxx(sys/prctl.h HAVE_SYS_PRCTL_H)
+check_include_file_cxx(sys/procctl.h HAVE_SYS_PROCCTL_H)
 check_struct_has_member("struct sockaddr_un" sun_len "sys/un.h" HAVE_SUN_LEN LANGUAGE CXX)
 unset(CMAKE_REQUIRED_DEFINITIONS)
 
 foreach(have HAVE_STRTONUM HAVE_STRLCPY HAVE_EXPLICIT_BZERO HAVE_SYS_SBUF_H
-             HAVE_SYS_EVENT_H HAVE_SYS_EPOLL_H HAVE_NETINET_ETHER_H HAVE_SUN_LEN)
+             HAVE_SYS_EVENT_H HAVE_SYS_EPOLL_H HAVE_NETINET_ETHER_H HAVE_SUN_LEN
+             HAVE_SYS_PRCTL_H HAVE_SYS_PROCCTL_H)
   if(${have})
     target_compile_definitions(corvid_options INTERFACE ${have}=1)
   endif()

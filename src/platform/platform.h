@@ -81,6 +81,15 @@ void sbuf_delete(struct sbuf *s);
 #endif
 
 // ---------------------------------------------------------------------------
+// Core dumps.
+
+// Switches core dumps off for the rest of the run: a core limit of 0, soft
+// and hard, and the process marked as one that dumps no core and takes no
+// tracer (PR_SET_DUMPABLE on Linux, PROC_TRACE_CTL on FreeBSD), which holds
+// even where the limit is raised again.  0, or -1 with errno set.
+int core_dumps_off(void);
+
+// ---------------------------------------------------------------------------
 // Local (Unix-domain) socket addresses.
 
 // Longest path a local socket address holds: sizeof(sun_path) - 1 (103 on
