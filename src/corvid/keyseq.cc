@@ -1,4 +1,5 @@
 // Decoding the bytes a terminal sends into keys.
+#include <cstring>
 #include <cwchar>
 #include <string_view>
 
@@ -155,6 +156,10 @@ keyseq_decode(const unsigned char *buf, size_t len, bool last)
 		if (buf[2] != '[' && buf[2] != 'O')
 			return {KEY_ESC, 1};
 		keyseq k = decode_sequence(buf + 1, len - 1, last);
+		// A paste mark is never taken with Alt: pasted text that ends
+		// in ESC must not hide the mark behind it.
+		if (k.key == KEY_PASTE_BEGIN || k.key == KEY_PASTE_END)
+			return {KEY_ESC, 1};
 		return {KEY_NONE, k.used == 0 ? 0 : k.used + 1};
 	}
 	// Alt with a character, taken whole: its bytes are not keys.
@@ -167,4 +172,30 @@ keyseq_decode(const unsigned char *buf, size_t len, bool last)
 	if (k == static_cast<size_t>(-1) || k == 0)
 		return {KEY_NONE, 2};
 	return {KEY_NONE, 1 + k};
+}
+
+int
+key_reader_next(key_reader *r, bool last)
+{
+	if (r->len == 0)
+		return KEY_PENDING;
+	keyseq k = keyseq_decode(r->buf, r->len, last);
+	if (k.used == 0)
+		return KEY_PENDING;
+	r->len -= k.used;
+	memmove(r->buf, r->buf + k.used, r->len);
+
+	switch (k.key) {
+	case KEY_PASTE_BEGIN:
+		r->pasting = true;
+		return KEY_NONE;
+	case KEY_PASTE_END:
+		r->pasting = false;
+		return KEY_NONE;
+	}
+	if (!r->pasting)
+		return k.key;
+	if (k.key >= -128 && k.key <= 127 && k.key != KEY_ESC)
+		return KEY_PASTED + (k.key & 0xff);
+	return KEY_NONE;
 }

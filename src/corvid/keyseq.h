@@ -24,7 +24,19 @@ enum key_code {
 	// The terminal's marks around pasted text (bracketed paste).
 	KEY_PASTE_BEGIN = 1101,
 	KEY_PASTE_END = 1102,
+	// A byte of pasted text: KEY_PASTED + the byte (0..255).  It is text
+	// for a field and no key to anything else.
+	KEY_PASTED = 1200,
+	// Not a key yet: the bytes held end inside a sequence, or there are
+	// none.
+	KEY_PENDING = -1000,
 };
+
+inline constexpr bool
+key_is_pasted(int key)
+{
+	return key >= KEY_PASTED && key <= KEY_PASTED + 255;
+}
 
 // The longest escape sequence taken whole; a longer one is dropped as
 // KEY_NONE after this many bytes.
@@ -50,3 +62,20 @@ struct keyseq {
 // coming) the cut sequence is taken as it is: a lone ESC is KEY_ESC, any
 // other start of a sequence KEY_NONE.
 keyseq keyseq_decode(const unsigned char *buf, size_t len, bool last);
+
+// The bytes read from the terminal and not yet taken as keys, and whether
+// they are inside pasted text.  Bytes are read into `buf` after `len`;
+// there is always room, as only the start of one sequence waits there.
+inline constexpr size_t KEY_READER_SIZE = 256;
+
+struct key_reader {
+	unsigned char buf[KEY_READER_SIZE];
+	size_t len;
+	bool pasting;
+};
+
+// Takes the next key from the bytes held: KEY_PENDING when there are none
+// or they end inside a sequence that may go on (unless `last`).  The paste
+// marks are taken as KEY_NONE; between them a byte is KEY_PASTED + the
+// byte, and any other key (ESC, an arrow) is KEY_NONE.
+int key_reader_next(key_reader *r, bool last);

@@ -1,7 +1,10 @@
 // The decoder of terminal input: every sequence whole, whatever read
 // boundary falls inside it.
 #include <clocale>
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -122,6 +125,8 @@ TEST(keyseq, a_byte_that_cannot_go_on_ends_the_sequence)
 		{"\e\ex", KEY_ESC, 1},
 		// An Alt key whose character is not valid text takes one byte.
 		{"\e\xff", KEY_NONE, 2},
+		// A paste mark is not taken with Alt: ESC, then the mark.
+		{"\e\e[201~", KEY_ESC, 1},
 	};
 	for (const auto &c : cases) {
 		keyseq k = decode(c.bytes, false);
@@ -148,6 +153,76 @@ TEST(keyseq, plain_bytes_are_keys_of_their_own)
 		keyseq k = decode(s, false);
 		EXPECT_EQ(k.key, b < 128 ? b : b - 256) << "byte " << b;
 		EXPECT_EQ(k.used, 1u) << "byte " << b;
+	}
+}
+
+// Keys of `bytes` arriving in reads cut at `cuts`, the last read followed
+// by nothing.
+void
+read_keys_into(std::vector<int> &keys, const std::string &bytes,
+    std::vector<size_t> cuts)
+{
+	key_reader r{};
+	size_t at = 0;
+
+	cuts.push_back(bytes.size());
+	for (size_t i = 0; i < cuts.size(); i++) {
+		// A read takes what fits; the rest waits for the next.
+		while (at < cuts[i]) {
+			size_t n = std::min(cuts[i] - at, sizeof r.buf - r.len);
+			ASSERT_GT(n, 0u) << "no room left";
+			memcpy(r.buf + r.len, bytes.data() + at, n);
+			r.len += n;
+			at += n;
+			bool last = i + 1 == cuts.size() && at == cuts[i];
+			for (int k; (k = key_reader_next(&r, last)) != KEY_PENDING;)
+				keys.push_back(k);
+		}
+	}
+	EXPECT_EQ(r.len, 0u);
+}
+
+std::vector<int>
+read_keys(const std::string &bytes, std::vector<size_t> cuts)
+{
+	std::vector<int> keys;
+	read_keys_into(keys, bytes, std::move(cuts));
+	return keys;
+}
+
+TEST(key_reader, reads_cut_anywhere_give_the_same_keys)
+{
+	utf8_locale utf8;
+	std::string all;
+	for (const auto &s : sequences)
+		all += std::string(s.bytes) + "k";
+	all += "\e[200~pa\xc3\xa9\e\e[201~\e";
+	std::vector<int> whole = read_keys(all, {});
+	for (size_t cut = 1; cut < all.size(); cut++)
+		ASSERT_EQ(read_keys(all, {cut}), whole) << "cut at " << cut;
+	// Every byte a read of its own.
+	std::vector<size_t> each;
+	for (size_t i = 1; i < all.size(); i++)
+		each.push_back(i);
+	EXPECT_EQ(read_keys(all, each), whole);
+	EXPECT_EQ(whole.back(), KEY_ESC);
+}
+
+TEST(key_reader, pasted_text_is_text_and_no_key)
+{
+	utf8_locale utf8;
+	constexpr int P = KEY_PASTED;
+	// A paste of two lines with an arrow, a lone ESC and an Alt key in
+	// it, then a key typed after it.
+	std::vector<int> want = {KEY_NONE, P + 'p', P + 'w', P + '\r', P + 'f',
+	    P + 0xc3, P + 0xa9, KEY_NONE, KEY_NONE, P + '\n', KEY_NONE,
+	    KEY_NONE, 'q'};
+	EXPECT_EQ(read_keys("\e[200~pw\rf\xc3\xa9\e[A\eq\n\e\e[201~q", {}),
+	    want);
+	// Pasted bytes are no key of the main screen's.
+	for (int b = 0; b < 256; b++) {
+		EXPECT_TRUE(key_is_pasted(P + b));
+		EXPECT_FALSE(key_is_pasted(b - 128));
 	}
 }
 
