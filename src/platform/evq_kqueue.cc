@@ -55,7 +55,8 @@ evq_change_valid(const struct evq_change *c)
 
 // All changes go to the kernel in one submission.  A signal that would end
 // the process by default is set to be ignored, which the signal filter still
-// records, and no handler runs.  Should the submission fail, the changes
+// records, and no handler runs; a registered signal that was blocked is
+// unblocked.  Should the submission fail, the changes
 // made so far are taken back as far as can be: the dispositions restored and
 // the batch's registrations deleted.
 int
@@ -123,8 +124,19 @@ evq_register(int evq, const struct evq_change *changes, size_t n)
 	}
 	if (err == 0) {
 		if (kevent(evq, kev, static_cast<int>(n), nullptr, 0,
-		    nullptr) == 0)
+		    nullptr) == 0) {
+			// The filter sees only signals that are delivered: one
+			// the caller kept blocked (through its start-up) is
+			// unblocked, to reach the filter and nothing else.
+			sigset_t unblock;
+			sigemptyset(&unblock);
+			for (size_t i = 0; i < n; i++)
+				if (changes[i].filter == EVQ_SIGNAL)
+					sigaddset(&unblock,
+					    static_cast<int>(changes[i].ident));
+			sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
 			return done(0);
+		}
 		// The changes before the failing one were made.
 		err = errno;
 		for (size_t i = 0; i < n; i++) {

@@ -131,7 +131,9 @@ int evq_open(void);
 // Registers every change in one submission.  A signal keeps its disposition
 // as far as the program can see (a signal that is ignored by default, such
 // as SIGWINCH, stays ignored), but every delivery reaches the queue and
-// none runs a handler or ends the program.  Timers are periodic and first
+// none runs a handler, ends or stops the program; also one that the caller
+// kept blocked until now.  Whether one already pending is reported differs
+// between the systems: the caller takes those first (sigpending).  Timers are periodic and first
 // fire one period after registration.  0, or -1 with errno set.
 int evq_register(int evq, const struct evq_change *changes, size_t n);
 // Waits without time-out until one event is ready and stores it.  Returns 1,

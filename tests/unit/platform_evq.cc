@@ -116,6 +116,29 @@ TEST(platform_evq, signals_arrive_as_events)
 	evq_close(evq);
 }
 
+// A signal the program kept blocked before it registered it (as start-up
+// does) arrives as an event all the same; a stop signal stops nothing.
+TEST(platform_evq, signals_blocked_before_registration_arrive)
+{
+	sigset_t set;
+	sigemptyset(&set);
+	sigaddset(&set, SIGQUIT);
+	sigaddset(&set, SIGTSTP);
+	ASSERT_EQ(sigprocmask(SIG_BLOCK, &set, nullptr), 0);
+	int evq = evq_open();
+	ASSERT_GE(evq, 0);
+	evq_change ch[] = { { uintptr_t(SIGQUIT), EVQ_SIGNAL, 0 },
+	    { uintptr_t(SIGTSTP), EVQ_SIGNAL, 0 } };
+	ASSERT_EQ(evq_register(evq, ch, 2), 0);
+	for (int sig : { SIGQUIT, SIGTSTP }) {
+		ASSERT_EQ(raise(sig), 0);
+		evq_event ev = wait_one(evq);
+		EXPECT_EQ(ev.ident, uintptr_t(sig)) << strsignal(sig);
+		EXPECT_EQ(ev.filter, EVQ_SIGNAL);
+	}
+	evq_close(evq);
+}
+
 // Timers fire every period, the first time one period after registration,
 // and come back with their own numbers.
 TEST(platform_evq, periodic_timers)
