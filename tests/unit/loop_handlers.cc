@@ -42,7 +42,7 @@ TEST_F(loop_test, AWindowChangeLimitsTheScrollButNeverRaisesIt)
 		EXPECT_EQ(handle_winch(nullptr), 0);
 		EXPECT_EQ(app.hscroll, c.want) << c.cols << " -> " << c.new_cols;
 		EXPECT_EQ(app_cols(), c.new_cols);
-		EXPECT_EQ(app.known_visible, 11u) << "the layout follows the size";
+		EXPECT_EQ(app.tables[SECTION_KNOWN].visible, 11u) << "the layout follows the size";
 	}
 }
 
