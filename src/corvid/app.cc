@@ -65,6 +65,45 @@ cleanup(void)
 	}
 }
 
+// The signals whose default action ends the program: each ends it through
+// the normal way out instead, which leaves the screen, gives the terminal
+// back and removes what start-up made.
+static constexpr struct {
+	int sig;
+	const char *name;
+} ending_signals[] = {
+	{SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGINT, "SIGINT"},
+	{SIGQUIT, "SIGQUIT"}, {SIGABRT, "SIGABRT"}, {SIGUSR1, "SIGUSR1"},
+	{SIGUSR2, "SIGUSR2"}, {SIGPIPE, "SIGPIPE"}, {SIGALRM, "SIGALRM"},
+};
+
+// Until the event queue takes them the ending signals are held back, and
+// taken between the steps of start-up: a slow daemon delays the way out by
+// a reply's time-out at most, and the way out is the normal one.
+static void
+startup_signals_hold(void)
+{
+	sigset_t set;
+
+	sigemptyset(&set);
+	for (const auto &s : ending_signals)
+		sigaddset(&set, s.sig);
+	if (sigprocmask(SIG_BLOCK, &set, nullptr) == -1)
+		err(1, "sigprocmask");
+}
+
+static void
+startup_signals_take(void)
+{
+	sigset_t pending;
+
+	if (sigpending(&pending) == -1)
+		err(1, "sigpending");
+	for (const auto &s : ending_signals)
+		if (sigismember(&pending, s.sig) == 1)
+			errx(1, "terminated by %s", s.name);
+}
+
 int
 register_sources(void)
 {
@@ -82,16 +121,25 @@ register_sources(void)
 		{TIMER_NOTIFICATIONS, EVQ_TIMER, NOTIFICATION_PERIOD, handle_notification_timer, nullptr},
 		{TIMER_SCAN, EVQ_TIMER, SCAN_PERIOD, handle_scan_timer, nullptr},
 		{static_cast<uintptr_t>(app.rtnl->fd), EVQ_READ, 0, handle_rtnl, nullptr},
-		// The signals that end the program through the normal exit path.
-		{SIGTERM, EVQ_SIGNAL, 0, handle_signal, const_cast<char *>("SIGTERM")},
-		{SIGHUP, EVQ_SIGNAL, 0, handle_signal, const_cast<char *>("SIGHUP")},
-		{SIGINT, EVQ_SIGNAL, 0, handle_signal, const_cast<char *>("SIGINT")},
+		// Stopped and continued, the program gives the terminal back
+		// and takes it again.
+		{SIGTSTP, EVQ_SIGNAL, 0, handle_stop, nullptr},
+		{SIGCONT, EVQ_SIGNAL, 0, handle_cont, nullptr},
 	};
-	constexpr size_t n = sizeof sources / sizeof sources[0];
+	constexpr size_t n_sources = sizeof sources / sizeof sources[0];
+	constexpr size_t n_ending = sizeof ending_signals / sizeof ending_signals[0];
+	constexpr size_t n = n_sources + n_ending;
 	evq_change changes[n];
 
 	for (size_t i = 0; i < n; i++) {
-		const source &s = sources[i];
+		source s;
+		if (i < n_sources) {
+			s = sources[i];
+		} else {
+			const auto &e = ending_signals[i - n_sources];
+			s = {static_cast<uintptr_t>(e.sig), EVQ_SIGNAL, 0,
+			    handle_signal, const_cast<char *>(e.name)};
+		}
 		if (handler_add(s.ident, s.filter, s.callback, s.udata) == nullptr)
 			return 1;
 		changes[i] = {s.ident, s.filter, s.seconds};
@@ -110,6 +158,9 @@ corvid_main(int argc, char **argv)
 	const char *path;
 	int ch;
 
+	// Typed passphrases are in memory for the whole run.
+	if (core_dumps_off() == -1)
+		err(1, "setrlimit(RLIMIT_CORE)");
 	if (setlocale(LC_ALL, "") == nullptr)
 		err(1, "setlocale");
 	if (!isatty(STDIN_FILENO))
@@ -140,19 +191,25 @@ corvid_main(int argc, char **argv)
 	app_reset();
 	if (atexit(cleanup) != 0)
 		err(1, "atexit");
+	startup_signals_hold();
 
 	if ((app.ctrl = ctrl_open(path)) == nullptr)
 		err(1, "failed to open wpa_supplicant ctrl_interface, %s", path);
+	startup_signals_take();
 	if ((app.status = supplicant_status_fetch(app.ctrl)) == nullptr)
 		errx(1, "failed to retrieve wpa_supplicant status");
+	startup_signals_take();
 	if ((app.known = known_networks_fetch(app.ctrl)) == nullptr)
 		errx(1, "failed to retrieve known networks");
 	known_networks_sort(app.known);
+	startup_signals_take();
 	if ((app.scan = scan_results_fetch(app.ctrl)) == nullptr)
 		errx(1, "failed to retrieve scan results");
 	scan_results_sort(app.scan);
+	startup_signals_take();
 	if (ctrl_attach(app.ctrl) != 0)
 		err(1, "failed to register to wpa_ctrl event monitor");
+	startup_signals_take();
 	if ((app.monitor_fd = ctrl_fd(app.ctrl)) == -1)
 		err(1, "invalid wpa_ctrl socket");
 
@@ -174,6 +231,7 @@ corvid_main(int argc, char **argv)
 
 	if ((app.kq_fd = evq_open()) == -1)
 		err(1, "%s", EVQ_OPEN_CALL);
+	startup_signals_take();
 	switch (register_sources()) {
 	case 0:
 		break;
@@ -187,7 +245,7 @@ corvid_main(int argc, char **argv)
 	raw_mode(&raw);
 	if (tcsetattr(app.tty_fd, TCSAFLUSH, &raw) == -1)
 		err(1, "tcsetattr()");
-	if (dprintf(app.tty_fd, "\e[?1049h\e[?25l") < 0)
+	if (enter_screen() == -1)
 		fatal("dprintf");
 	warnings_hold();
 

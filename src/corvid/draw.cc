@@ -1,5 +1,8 @@
 // Drawing primitives: title bars, clipped wide-character rows, text widths,
 // and the notification stack and input dialog that float over the frame.
+#include <langinfo.h>
+
+#include <algorithm>
 #include <cassert>
 #include <cstdarg>
 #include <cstdio>
@@ -292,65 +295,83 @@ notification_older(notification_list *list, notification **link)
 	    reinterpret_cast<char *>(link) - offsetof(notification, next));
 }
 
-// Bytes of the longest run of whole characters at the start of `s` that
-// fits in `limit` bytes.  `s` is printable text, valid in the locale.
-static size_t
-whole_chars(const char *s, size_t limit)
+// What ends a text cut to fit: "…", or "..." where the locale cannot
+// show it; and its columns.
+static const char *
+ellipsis(size_t *cols)
 {
-	mbstate_t st{};
-	size_t len = 0;
+	bool utf8 = strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+	*cols = utf8 ? 1 : 3;
+	return utf8 ? "…" : "...";
+}
 
-	while (len < limit) {
-		size_t k = mbrlen(s + len, limit - len, &st);
-		if (k == 0 || k > limit - len)
-			break;
-		len += k;
-	}
-	return len;
+// Ends a row of a box: the line end would scroll the whole screen on the
+// terminal's last row, where the row is left as it is.
+static void
+end_row(struct sbuf *sb, int row)
+{
+	if (row < app_rows())
+		sbuf_cat(sb, "\r\n");
 }
 
 // Draws one notification box with its top border at row `top`, hugging the
-// terminal's right edge; returns the row of its bottom border.
+// terminal's right edge; returns the row of its bottom border.  The text
+// (printable) is wrapped and padded by columns, at most NOTE_WIDTH of them
+// a line, and never cut inside a character.  The box keeps above the
+// terminal's last row: a text with more lines than fit is cut, with its
+// bottom border kept and an ellipsis at the end of its last line.
 static int
 draw_notification(struct sbuf *sb, const char *text, size_t len, int top)
 {
-	int n = static_cast<int>(len < NOTE_WIDTH ? len : NOTE_WIDTH);
-	int col = app_cols() - n - 3;
+	size_t n = std::min(text_columns(text, len), NOTE_WIDTH);
+	int ni = static_cast<int>(n);
+	int col = app_cols() - ni - 3;
 	if (col < 1)
 		col = 1;
+	int last_text_row = app_rows() - 1;
 	int row = top;
 
 	sbuf_cat(sb, "\e[33m");
 	sbuf_cat(sb, "\e[2;1H");
 	sbuf_printf(sb, "\e[%d;%dH╭", top, col);
-	repeat(sb, "─", n + 2);
-	sbuf_cat(sb, "╮\r\n");
+	repeat(sb, "─", ni + 2);
+	sbuf_cat(sb, "╮");
+	end_row(sb, top);
 	for (size_t pos = 0; pos < len;) {
-		size_t cand = len - pos < NOTE_WIDTH ? len - pos : NOTE_WIDTH;
-		size_t line = cand;
-		if (pos + cand < len) {
-			// Never end a line inside a character.
-			size_t whole = whole_chars(text + pos, cand);
-			if (whole > 0)
-				cand = whole;
-			line = cand;
-			for (size_t i = cand; i > 0; i--) {
+		size_t w;
+		size_t line = text_fit(text + pos, len - pos, n, &w);
+		if (line == 0)
+			break;
+		if (pos + line < len) {
+			// The line ends after its last space, when it has one.
+			for (size_t i = line; i > 0; i--) {
 				if (text[pos + i - 1] == ' ') {
 					line = i;
+					w = text_columns(text + pos, line);
 					break;
 				}
 			}
 		}
 		row++;
-		sbuf_printf(sb, "\e[%d;%dH", row, col);
-		sbuf_printf(sb, "│ %-*.*s │\r\n", n, static_cast<int>(line),
-		    text + pos);
+		bool cut = row == last_text_row && pos + line < len;
+		size_t ell_cols = 0;
+		const char *ell = cut ? ellipsis(&ell_cols) : "";
+		if (cut)
+			line = text_fit(text + pos, len - pos, n - ell_cols, &w);
+		sbuf_printf(sb, "\e[%d;%dH│ ", row, col);
+		sbuf_bcat(sb, text + pos, line);
+		sbuf_cat(sb, ell);
+		sbuf_printf(sb, "%*s │", static_cast<int>(n - w - ell_cols), "");
+		end_row(sb, row);
 		pos += line;
+		if (cut)
+			break;
 	}
 	row++;
 	sbuf_printf(sb, "\e[%d;%dH╰", row, col);
-	repeat(sb, "─", n + 2);
-	sbuf_cat(sb, "╯\r\n");
+	repeat(sb, "─", ni + 2);
+	sbuf_cat(sb, "╯");
+	end_row(sb, row);
 	sbuf_cat(sb, "\e[39m");
 	return row;
 }
@@ -377,6 +398,13 @@ draw_notifications(struct sbuf *sb)
 			}
 		}
 		len = text_printable(note->text, len, copy);
+		// A box needs a row for its top border, one for its text
+		// unless it has none, and one for its bottom border.
+		if (top + (len > 0 ? 2 : 1) > app_rows()) {
+			if (copy != small)
+				free(copy);
+			break;
+		}
 		top = draw_notification(sb, copy, len, top) + 1;
 		if (copy != small)
 			free(copy);
@@ -410,23 +438,36 @@ draw_dialog(struct sbuf *sb)
 	int rows = app_rows(), cols = app_cols();
 	int down = rows >= 7 ? (rows - 5) / 2 : 0;
 	int right = cols >= 42 ? (cols - 40) / 2 : 0;
-	char field[FIELD_WIDTH + 1] = "";
+	// Room for the printable copy of the input's last characters, up
+	// to four bytes each.
+	char tail[4 * FIELD_WIDTH + 1] = "";
+	const char *field = tail;
+	size_t field_cols = 0;
 
 	assert(app.dialog_prompt != nullptr);
 	if (app.dialog_text != nullptr) {
 		size_t len = strlen(app.dialog_text);
 		if (app.dialog_masked) {
 			size_t stars = len < FIELD_WIDTH ? len : FIELD_WIDTH;
-			memset(field, '*', stars);
-			field[stars] = '\0';
+			memset(tail, '*', stars);
+			tail[stars] = '\0';
+			field_cols = stars;
 		} else {
-			// The field follows the end of the input, from the
-			// first whole character of its last bytes; typed bytes
+			// The field follows the end of the input: the last
+			// whole characters that fit its columns.  Typed bytes
 			// are drawn only as printable text.
-			size_t from = len > FIELD_WIDTH ?
-			    char_boundary(app.dialog_text, len, len - FIELD_WIDTH) :
-			    0;
-			text_printable(app.dialog_text + from, len - from, field);
+			size_t keep = sizeof tail - 1;
+			size_t from = len > keep ?
+			    char_boundary(app.dialog_text, len, len - keep) : 0;
+			size_t n = text_printable(app.dialog_text + from,
+			    len - from, tail);
+			field_cols = text_columns(tail, n);
+			while (field_cols > FIELD_WIDTH) {
+				size_t k = char_boundary(field, n, 1);
+				field_cols -= text_columns(field, k);
+				field += k;
+				n -= k;
+			}
 		}
 	}
 
@@ -443,7 +484,8 @@ draw_dialog(struct sbuf *sb)
 	indent();
 	sbuf_printf(sb, "│ %*s │\r\n", w, "");
 	indent();
-	sbuf_printf(sb, "│ \e[100m%-*.*s\e[49m │\r\n", w, w, field);
+	sbuf_printf(sb, "│ \e[100m%s%*s\e[49m │\r\n", field,
+	    static_cast<int>(FIELD_WIDTH - field_cols), "");
 	indent();
 	sbuf_printf(sb, "│ %*s │\r\n", w, "");
 	indent();

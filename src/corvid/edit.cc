@@ -14,9 +14,38 @@ edit_truncate(edit *e, size_t len)
 	e->len = len;
 }
 
+// Where the last character of the text begins: at its lead byte, before
+// the continuation bytes (10xxxxxx) after it.  A text of continuation
+// bytes alone goes whole.
+static size_t
+last_char_start(const edit *e)
+{
+	size_t i = e->len - 1;
+	while (i > 0 && (static_cast<unsigned char>(e->text[i]) & 0xc0) == 0x80)
+		i--;
+	return i;
+}
+
+static void
+edit_add(edit *e, char c)
+{
+	if (e->len < e->max) {
+		e->text[e->len++] = c;
+		e->text[e->len] = '\0';
+	}
+}
+
 edit_result
 edit_key(edit *e, int key)
 {
+	// Pasted text is text: its line breaks and other controls are
+	// dropped, and it never presses Enter or Escape.
+	if (key_is_pasted(key)) {
+		auto c = static_cast<unsigned char>(key - KEY_PASTED);
+		if (c >= 0x20 && c != 0x7f)
+			edit_add(e, static_cast<char>(c));
+		return EDIT_MORE;
+	}
 	switch (key) {
 	case '\r':
 		return EDIT_DONE;
@@ -25,24 +54,15 @@ edit_key(edit *e, int key)
 	case '\b':
 	case 127:
 	case KEY_DELETE:
-		if (e->len > 0) {
-			// The lead byte and its continuation bytes (10xxxxxx); a
-			// text of continuation bytes alone goes whole.
-			size_t i = e->len - 1;
-			while (i > 0 && (static_cast<unsigned char>(e->text[i]) &
-			    0xc0) == 0x80)
-				i--;
-			edit_truncate(e, i);
-		}
+		if (e->len > 0)
+			edit_truncate(e, last_char_start(e));
 		return EDIT_MORE;
 	case 'U' - '@':
 		edit_truncate(e, 0);
 		return EDIT_MORE;
 	}
 	// Bytes of multibyte characters come one at a time, as typed.
-	if ((key < 0 || (key < 128 && !iscntrl(key))) && e->len < e->max) {
-		e->text[e->len++] = static_cast<char>(key);
-		e->text[e->len] = '\0';
-	}
+	if (key < 0 || (key < 128 && !iscntrl(key)))
+		edit_add(e, static_cast<char>(key));
 	return EDIT_MORE;
 }

@@ -17,6 +17,7 @@ enum edit_result {
 };
 
 // Printable bytes are added while they fit; Backspace (and Delete) removes
-// the whole last character, Ctrl-U all of the text.  Keys that edit nothing
-// are ignored.  What is removed is overwritten: the text may be a secret.
+// the whole last character, Ctrl-U all of the text.  Pasted text is added without its line
+// breaks and controls.  Keys that edit nothing are ignored.  What is
+// removed is overwritten: the text may be a secret.
 edit_result edit_key(edit *e, int key);

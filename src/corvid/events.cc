@@ -1,8 +1,12 @@
 // What the event sources other than the keyboard bring: the supplicant's
-// messages, the window size, the two timers, the routing socket and the
-// terminating signals.
+// messages, the window size, the two timers, the routing socket, the
+// terminating signals and stopping and continuing.
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <string_view>
 
 #include "events.h"
@@ -106,4 +110,38 @@ int
 handle_signal(void *udata)
 {
 	fatalx("terminated by %s", static_cast<const char *>(udata));
+}
+
+// Takes the terminal again: raw mode, the screen, the size it may have
+// changed to meanwhile.  The loop redraws after the handler.
+static void
+screen_resume(void)
+{
+	struct termios raw = app.saved_termios;
+	raw_mode(&raw);
+	if (tcsetattr(app.tty_fd, TCSAFLUSH, &raw) == -1)
+		fatal("tcsetattr()");
+	if (enter_screen() == -1)
+		fatal("dprintf");
+	handle_winch(nullptr);
+}
+
+int
+handle_stop(void *)
+{
+	restore_screen();
+	if (restore_termios() == -1)
+		fatal("tcsetattr()");
+	// SIGTSTP itself goes to the queue: the stop is asked for by the one
+	// signal that cannot be caught.
+	kill(getpid(), SIGSTOP);
+	screen_resume();
+	return 0;
+}
+
+int
+handle_cont(void *)
+{
+	screen_resume();
+	return 0;
 }

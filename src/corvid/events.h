@@ -16,3 +16,7 @@ int handle_notification_timer(void *udata);
 int handle_scan_timer(void *udata);
 int handle_rtnl(void *udata);
 int handle_signal(void *udata);
+// SIGTSTP: the terminal as it was, then the program stops; SIGCONT (also
+// after a stop from elsewhere): raw mode and the screen again, redrawn.
+int handle_stop(void *udata);
+int handle_cont(void *udata);

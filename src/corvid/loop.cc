@@ -1,4 +1,5 @@
 // The event loop and its handler list.
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -66,19 +67,35 @@ redraw(void)
 	sbuf_delete(sb);
 }
 
+// Keys are on their way: held by the key reader, inside pasted text, or
+// waiting in the terminal.  A frame is drawn once they are taken, not once
+// a key.
+static bool
+input_waiting(void)
+{
+	if (key_pending() || key_pasting())
+		return true;
+	struct pollfd pfd = {app.tty_fd, POLLIN, 0};
+	return app.tty_fd != -1 && poll(&pfd, 1, 0) == 1 &&
+	    (pfd.revents & POLLIN) != 0;
+}
+
 // The next event.  Event messages the supplicant sent while a request
-// waited for its reply are kept by the connection, where the queue cannot
-// see them: while there are such, whatever the queue has ready comes first
-// and a kept message is handled when it has nothing.
+// waited for its reply are kept by the connection, and keys already read
+// are kept by the key reader, where the queue cannot see them: while there
+// are such, whatever the queue has ready comes first and a kept message or
+// key is handled when it has nothing.
 static void
 next_event(evq_event *ev)
 {
-	if (app.ctrl != nullptr && ctrl_event_pending(app.ctrl)) {
+	bool kept_event = app.ctrl != nullptr && ctrl_event_pending(app.ctrl);
+	if (kept_event || key_pending()) {
 		int r = evq_poll(app.kq_fd, ev);
 		if (r == -1)
 			fatal("%s", EVQ_WAIT_CALL);
 		if (r == 0)
-			*ev = evq_event{static_cast<uintptr_t>(app.monitor_fd), EVQ_READ, false, 0};
+			*ev = evq_event{static_cast<uintptr_t>(key_pending() ?
+			    app.tty_fd : app.monitor_fd), EVQ_READ, false, 0};
 		return;
 	}
 	if (evq_wait(app.kq_fd, ev) == -1)
@@ -91,7 +108,8 @@ event_loop(void)
 	for (;;) {
 		evq_event ev;
 
-		redraw();
+		if (!input_waiting())
+			redraw();
 		next_event(&ev);
 		if (ev.error)
 			fatalx("event error: %s", strerror(static_cast<int>(ev.data)));

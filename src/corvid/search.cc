@@ -43,6 +43,9 @@ handle_search_input(void *udata)
 
 	if (edit_key(&data->ed, key) != EDIT_MORE)
 		return 1;
+	// Pasted text and input that is no key never end the search.
+	if (key == KEY_NONE || key_is_pasted(key))
+		return 0;
 	if (key == 'U' - '@')
 		return before == 0 ? 1 : 0;
 	return data->ed.len == 0 ? 1 : 0;

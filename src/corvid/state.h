@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "keyseq.h"
 #include "wifi.h"
 
 // One text shown at the top right until it expires or is cleared.
@@ -81,6 +82,8 @@ struct app_state {
 	size_t layout_rows;
 	rtnl_state *rtnl;
 	int pending_network;       // added by the connect flow, not saved yet; -1
+	key_reader keys;           // bytes read from the terminal, not yet keys
+	bool screen_up;            // the program's screen is on the terminal
 };
 
 extern app_state app;

@@ -89,10 +89,18 @@ fetch_winsize(void)
 	return 0;
 }
 
+int
+enter_screen(void)
+{
+	app.screen_up = true;
+	return dprintf(app.tty_fd, "\e[?1049h\e[?25l\e[?2004h") < 0 ? -1 : 0;
+}
+
 void
 restore_screen(void)
 {
-	(void)dprintf(app.tty_fd, "\e[?1049l\e[?25h");
+	app.screen_up = false;
+	(void)dprintf(app.tty_fd, "\e[?2004l\e[?1049l\e[?25h");
 }
 
 // Leaves the screen and gives the terminal its attributes back before the
@@ -150,85 +158,70 @@ raw_mode(struct termios *t)
 	t->c_cc[VTIME] = 0;
 }
 
-// One read of one byte: 1, 0 when nothing is pending, -1 on error.
-static ssize_t
-read_byte(unsigned char *c)
+int key_wait_ms = 50;
+
+bool
+key_pending(void)
 {
-	return read(app.tty_fd, c, 1);
+	return app.keys.len > 0;
+}
+
+bool
+key_pasting(void)
+{
+	return app.keys.pasting;
+}
+
+// Waits up to `ms` (-1: for ever) for the terminal to be readable, then
+// reads what it holds into the key reader: the bytes read, 0 when the wait
+// ended with nothing.  Reads return at once in raw mode; nothing to read
+// while the terminal reports itself readable is end of file: the terminal
+// hung up.
+static size_t
+key_fill(int ms)
+{
+	key_reader &r = app.keys;
+	bool was_readable = false;
+	struct timespec start;
+	clock_gettime(CLOCK_MONOTONIC, &start);
+
+	for (;;) {
+		ssize_t n = read(app.tty_fd, r.buf + r.len, sizeof r.buf - r.len);
+		if (n > 0) {
+			r.len += static_cast<size_t>(n);
+			return static_cast<size_t>(n);
+		}
+		if (n == -1 && errno != EAGAIN && errno != EINTR)
+			fatal("read");
+		if (n == 0 && was_readable)
+			fatalx("read: end of file on the terminal");
+		int left = -1;
+		if (ms >= 0 && (left = ms - static_cast<int>(elapsed_ms(&start))) <= 0)
+			return 0;
+		struct pollfd pfd = {app.tty_fd, POLLIN, 0};
+		int p = poll(&pfd, 1, left);
+		if (p == -1 && errno != EINTR)
+			fatal("read");
+		was_readable = p == 1 && pfd.revents != 0;
+	}
 }
 
 int
 read_key(void)
 {
-	unsigned char c;
-	bool was_readable = false;
-
-	// Reads return at once in raw mode.  Nothing to read while the terminal
-	// reports itself readable is end of file: the terminal hung up.
 	for (;;) {
-		ssize_t n = read_byte(&c);
-		if (n == 1)
-			break;
-		if (n == -1 && errno != EAGAIN && errno != EINTR)
-			fatal("read");
-		if (n == 0 && was_readable)
-			fatalx("read: end of file on the terminal");
-		struct pollfd pfd = {app.tty_fd, POLLIN, 0};
-		if (poll(&pfd, 1, -1) == -1 && errno != EINTR)
-			fatal("read");
-		was_readable = pfd.revents != 0;
-	}
-	if (c != '\e')
-		return static_cast<signed char>(c);
-
-	unsigned char seq[3];
-	if (read_byte(&seq[0]) != 1 || read_byte(&seq[1]) != 1)
-		return KEY_ESC;
-	if (seq[0] == 'O') {
-		switch (seq[1]) {
-		case 'H':
-			return KEY_HOME;
-		case 'F':
-			return KEY_END;
+		int key = key_reader_next(&app.keys, false);
+		if (key != KEY_PENDING)
+			return key;
+		if (app.keys.len == 0) {
+			key_fill(-1);
+			continue;
 		}
-		return KEY_ESC;
+		// The start of a sequence: its rest may be on its way (over a
+		// slow link ESC and "[A" come apart).  A lone ESC is Escape.
+		if (key_fill(key_wait_ms) == 0)
+			return key_reader_next(&app.keys, true);
 	}
-	if (seq[0] != '[')
-		return KEY_ESC;
-	if (seq[1] >= '0' && seq[1] <= '9') {
-		if (read_byte(&seq[2]) != 1 || seq[2] != '~')
-			return KEY_ESC;
-		switch (seq[1]) {
-		case '1':
-		case '7':
-			return KEY_HOME;
-		case '3':
-			return KEY_DELETE;
-		case '4':
-		case '8':
-			return KEY_END;
-		case '5':
-			return KEY_PAGE_UP;
-		case '6':
-			return KEY_PAGE_DOWN;
-		}
-		return KEY_ESC;
-	}
-	switch (seq[1]) {
-	case 'A':
-		return KEY_UP;
-	case 'B':
-		return KEY_DOWN;
-	case 'C':
-		return KEY_RIGHT;
-	case 'D':
-		return KEY_LEFT;
-	case 'H':
-		return KEY_HOME;
-	case 'F':
-		return KEY_END;
-	}
-	return KEY_ESC;
 }
 
 // The kept warnings: a ring of the newest, oldest first.

@@ -6,33 +6,36 @@
 
 #include <cstdio>
 
+#include "keyseq.h"
 #include "state.h"
-
-enum key_code {
-	KEY_ESC = 27,
-	KEY_DELETE = 1000,
-	KEY_UP = 1001,
-	KEY_DOWN = 1002,
-	KEY_RIGHT = 1003,
-	KEY_LEFT = 1004,
-	KEY_HOME = 1005,
-	KEY_END = 1006,
-	KEY_PAGE_UP = 1007,
-	KEY_PAGE_DOWN = 1008,
-};
 
 // Measures the terminal and derives the layout numbers; 0 or -1.
 int fetch_winsize(void);
 // The attributes of raw mode, applied to a copy of the saved ones.
 void raw_mode(struct termios *t);
+// Enters the program's screen: the alternate screen, the cursor hidden,
+// pasted text marked (bracketed paste).  -1 when the write failed.
+int enter_screen(void);
+// Leaves it again, in the reverse order.
 void restore_screen(void);
 // Gives the terminal its saved attributes back; -1 when that failed.
 int restore_termios(void);
 [[noreturn]] void fatal(const char *fmt, ...) __printflike(1, 2);
 [[noreturn]] void fatalx(const char *fmt, ...) __printflike(1, 2);
 
-// A byte, or a key_code for an editing or cursor key.
+// The next key (keyseq.h): a byte, a key_code for an editing or cursor
+// key, KEY_PASTED and a byte of pasted text, or KEY_NONE for input that is
+// no key (an unknown sequence, the paste marks).  An escape sequence is
+// read whole; the rest of one that is cut is waited for up to
+// key_wait_ms.
 int read_key(void);
+// Bytes from the terminal are held that read_key has not yet returned as
+// keys, or pasted text has begun and not yet ended: the loop draws no
+// frame before it has taken them.
+bool key_pending(void);
+bool key_pasting(void);
+// How long the rest of an escape sequence is waited for (50 ms).
+extern int key_wait_ms;
 
 // While the screen is up the supplicant client's warnings would flash into
 // the frame and be gone at the next redraw: they are kept instead, the

@@ -173,7 +173,7 @@ note_box(int top, int col, int n, const std::vector<std::string> &lines)
 	int row = top;
 	for (auto &l : lines)
 		s += "\e[" + std::to_string(++row) + ";" + std::to_string(col) +
-		    "H│ " + pad(l, static_cast<size_t>(n)) + " │\r\n";
+		    "H│ " + pad_cols(l, static_cast<size_t>(n)) + " │\r\n";
 	return s + "\e[" + std::to_string(row + 1) + ";" + std::to_string(col) +
 	    "H╰" + repeat("─", n + 2) + "╯\r\n\e[39m";
 }
@@ -193,13 +193,19 @@ TEST(draw_notifications, wrapping)
 		{spaced, {std::string(30, 'b') + " ", std::string(9, 'c')}},
 		{"one two three four five six seven eight nine ten",
 		    {"one two three four five six seven ", "eight nine ten"}},
-		// A line never ends inside a character: "é" is two bytes.
-		{std::string(35, 'x') + "é" + "yz", {std::string(35, 'x'), "éyz"}},
+		// Lines are measured in columns: "é" is two bytes and one
+		// column, a CJK character three bytes and two columns, an
+		// emoji four and two, a combining accent two and none.
+		{std::string(35, 'x') + "é" + "yz", {std::string(35, 'x') + "é", "yz"}},
+		{repeat("家", 19), {repeat("家", 18), "家"}},
+		{"x" + repeat("家", 18), {"x" + repeat("家", 17), "家"}},
+		{"Wi-Fi 📶 up", {"Wi-Fi 📶 up"}},
+		{repeat("e\u0301", 40), {repeat("e\u0301", 36), repeat("e\u0301", 4)}},
 	};
 	for (auto &c : cases) {
 		screen_setup(34, 80);
 		note_add(c.text.c_str());
-		size_t len = c.text.size();
+		size_t len = text_columns(c.text.data(), c.text.size());
 		int n = static_cast<int>(len < 36 ? len : 36);
 		EXPECT_EQ(notifications(), note_box(1, 80 - n - 3, n, c.lines))
 		    << c.text;
@@ -228,6 +234,43 @@ TEST(draw_notifications, stack_newest_first_up_to_two_thirds)
 			want += note_box(1 + 3 * k, 71, 6,
 			    {"note " + std::to_string(c.notes - 1 - k)});
 		EXPECT_EQ(notifications(), want) << c.rows << "/" << c.notes;
+	}
+}
+
+// A box never reaches below the terminal's last row, where a line end would
+// scroll the frame's top rows away: a text too long for it is cut, its
+// last line ending in an ellipsis and its bottom border kept.
+TEST(draw_notifications, a_long_text_is_cut_to_the_terminal)
+{
+	const struct {
+		int rows, cols;
+		size_t bytes;
+		const char *locale;
+		const char *ellipsis;
+	} cases[] = {
+		{40, 100, 1500, "C.UTF-8", "…"},
+		{22, 80, 4096, "C.UTF-8", "…"},
+		{34, 80, 4096, "C", "..."},
+	};
+	for (const auto &c : cases) {
+		screen_setup(c.rows, c.cols);
+		ASSERT_NE(setlocale(LC_ALL, c.locale), nullptr);
+		std::string text;
+		while (text.size() < c.bytes)
+			text += "word" + std::to_string(text.size() % 7) + " ";
+		note_add(text.c_str());
+		std::string got = notifications();
+		setlocale(LC_ALL, "C.UTF-8");
+		vt_screen vt;
+		vt_init(&vt, c.rows, c.cols);
+		vt_feed(&vt, got);
+		EXPECT_EQ(vt.scrolled, 0) << c.bytes;
+		int col = c.cols - 40;
+		EXPECT_EQ(vt_text(&vt, 0, col, 2), "╭─") << c.bytes;
+		EXPECT_EQ(vt_text(&vt, c.rows - 1, col, 40), "╰" + repeat("─", 38) + "╯");
+		std::string last = vt_text(&vt, c.rows - 2, col, 40);
+		EXPECT_NE(last.find(c.ellipsis), std::string::npos) << last;
+		EXPECT_EQ(last.substr(last.size() - 4), " │") << last;
 	}
 }
 
@@ -266,7 +309,7 @@ dialog_box(const std::string &field)
 	std::string r = "\e[20C";
 	return "\e[1;1H\e[14B\e[32m" "\e[20C╭─┐\e[1mEnter the password\e[22m┌" +
 	    repeat("─", 17) + "╮\r\n" + r + "│ " + std::string(36, ' ') +
-	    " │\r\n" + r + "│ \e[100m" + pad(field, 36) + "\e[49m │\r\n" + r +
+	    " │\r\n" + r + "│ \e[100m" + pad_cols(field, 36) + "\e[49m │\r\n" + r +
 	    "│ " + std::string(36, ' ') + " │\r\n" + r + "╰" + repeat("─", 38) +
 	    "╯\e[39m";
 }
@@ -275,6 +318,8 @@ TEST(draw_dialog, field)
 {
 	std::string t40 = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
 	std::string ae19x = repeat("ä", 19) + "x";
+	std::string cjk20 = repeat("家", 20);
+	std::string cjk_odd = repeat("家", 18) + "x";
 	struct {
 		const char *text;
 		bool masked;
@@ -288,8 +333,12 @@ TEST(draw_dialog, field)
 		{t40.c_str(), true, std::string(36, '*')},
 		{"a\eb\x7f" "c\xc2\x9b", false, "a?b?c?"},
 		{"\xc3\xa4\xc3\xa4", true, "****"},
-		// The last 36 bytes begin inside a character: it is left out.
-		{ae19x.c_str(), false, repeat("ä", 17) + "x"},
+		// The field holds 36 columns, whatever their bytes: 20
+		// characters of two bytes, 18 of two columns from the end, and
+		// never half of one.
+		{ae19x.c_str(), false, ae19x},
+		{cjk20.c_str(), false, repeat("家", 18)},
+		{cjk_odd.c_str(), false, repeat("家", 17) + "x"},
 	};
 	for (auto &c : cases) {
 		screen_setup(34, 80);

@@ -151,6 +151,14 @@ pad(const std::string &s, size_t n, bool right = false)
 	return right ? fill + s : s + fill;
 }
 
+// `s` (any text) left-justified in `n` terminal columns.
+inline std::string
+pad_cols(const std::string &s, size_t n)
+{
+	size_t w = text_columns(s.data(), s.size());
+	return s + std::string(w < n ? n - w : 0, ' ');
+}
+
 inline size_t
 count_of(const std::string &hay, const std::string &needle)
 {
