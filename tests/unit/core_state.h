@@ -177,6 +177,14 @@ struct core_pty {
 		}
 	}
 
+	// Types `keys` while the program reads: no wait for the slave to
+	// hold them (the program may have taken them already).
+	void type_now(const std::string &keys)
+	{
+		ASSERT_EQ(write(master, keys.data(), keys.size()),
+		    static_cast<ssize_t>(keys.size()));
+	}
+
 	// Types `keys` and waits until the slave holds them all, so that an
 	// escape sequence is read whole.
 	void type(const std::string &keys)

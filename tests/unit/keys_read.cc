@@ -1,4 +1,5 @@
 // Decoding of the bytes the terminal sends into key codes.
+#include <sys/ioctl.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -39,6 +40,13 @@ struct pipe_tty {
 		ASSERT_EQ(write(wr, bytes.data(), bytes.size()),
 		    static_cast<ssize_t>(bytes.size()));
 	}
+	// Bytes the terminal holds, not yet read.
+	int unread()
+	{
+		int n = 0;
+		ioctl(rd, FIONREAD, &n);
+		return n;
+	}
 	// Bytes left unread.
 	std::string rest()
 	{
@@ -63,39 +71,82 @@ TEST(ReadKey, DecodesEverySequenceOfTheTable)
 		{"\eOF", KEY_END}, {"\e[4~", KEY_END}, {"\e[8~", KEY_END},
 		{"\e[3~", KEY_DELETE}, {"\e[5~", KEY_PAGE_UP},
 		{"\e[6~", KEY_PAGE_DOWN},
+		// With modifiers, the same keys: Ctrl-End, Ctrl-Up,
+		// Shift-Left, Ctrl-Right.
+		{"\e[1;5F", KEY_END}, {"\e[1;5A", KEY_UP}, {"\e[1;2D", KEY_LEFT},
+		{"\e[1;5C", KEY_RIGHT},
 	};
 	for (const auto &c : cases) {
 		pipe_tty tty;
 		tty.send(std::string(c.bytes) + "x");
 		EXPECT_EQ(read_key(), c.key) << c.bytes + 1;
-		EXPECT_EQ(tty.rest(), "x") << "the sequence is consumed whole";
+		EXPECT_EQ(read_key(), 'x') << "the sequence is taken whole";
+		EXPECT_FALSE(key_pending());
 	}
 }
 
-TEST(ReadKey, UnknownAndIncompleteSequencesAreEscape)
+TEST(ReadKey, UnknownSequencesAreOneIgnoredKeyAndALoneEscapeIsEscape)
 {
+	key_wait_ms = 1;
 	const struct {
 		const char *bytes;
-		const char *left;
+		int key;
 	} cases[] = {
-		{"\e", ""},           // a lone Escape key
-		{"\e[", ""},          // cut after the bracket
-		{"\e[2~", ""},        // Insert
-		{"\e[0~", ""},
-		{"\e[9~", ""},
-		{"\e[E", ""},
-		{"\e[G", ""},
-		{"\eOA", ""},
-		{"\e[5x", ""},        // a digit not followed by '~'
-		{"\e[5", ""},         // a digit and nothing after it
-		{"\exyz", "z"},       // Alt-x: ESC and two bytes are consumed
+		{"\e", KEY_ESC},        // a lone Escape key, after the wait
+		{"\e[", KEY_NONE},      // cut after the bracket
+		{"\e[2~", KEY_NONE},    // Insert
+		{"\e[0~", KEY_NONE},
+		{"\e[9~", KEY_NONE},
+		{"\e[E", KEY_NONE},
+		{"\e[G", KEY_NONE},
+		{"\e[15;5~", KEY_NONE}, // Ctrl-F5
+		{"\e[5", KEY_NONE},     // a digit and nothing after it
+		{"\exyz", KEY_NONE},    // Alt-x: the x goes with it
 	};
 	for (const auto &c : cases) {
 		pipe_tty tty;
 		tty.send(c.bytes);
-		EXPECT_EQ(read_key(), KEY_ESC) << c.bytes + 1;
-		EXPECT_EQ(tty.rest(), c.left) << c.bytes + 1;
+		EXPECT_EQ(read_key(), c.key) << c.bytes + 1;
+		if (std::string(c.bytes) == "\exyz") {
+			EXPECT_EQ(read_key(), 'y');
+			EXPECT_EQ(read_key(), 'z');
+		}
+		EXPECT_FALSE(key_pending()) << c.bytes + 1;
 	}
+	key_wait_ms = 50;
+}
+
+// Over a slow link the bytes of one key come in reads apart: they are
+// joined, whichever byte the first read ends after.  (The wait is made
+// long here, so that the test does not depend on how fast it runs; the
+// read returns as soon as the rest is there.)
+TEST(ReadKey, ASequenceSplitOverReadsIsJoined)
+{
+	key_wait_ms = 60000;
+	const struct {
+		const char *bytes;
+		int key;
+	} cases[] = {
+		{"\e[A", KEY_UP}, {"\e[1;5F", KEY_END}, {"\e[1;5A", KEY_UP},
+		{"\e[1;2D", KEY_LEFT}, {"\e[1;5C", KEY_RIGHT}, {"\e[6~", KEY_PAGE_DOWN},
+	};
+	for (const auto &c : cases) {
+		std::string bytes = c.bytes;
+		for (size_t cut = 1; cut < bytes.size(); cut++) {
+			pipe_tty tty;
+			tty.send(bytes.substr(0, cut));
+			std::thread rest([&] {
+				// Once the first part is read, the rest follows.
+				while (tty.unread() > 0)
+					usleep(1000);
+				tty.send(bytes.substr(cut) + "x");
+			});
+			EXPECT_EQ(read_key(), c.key) << c.bytes + 1 << " cut at " << cut;
+			rest.join();
+			EXPECT_EQ(read_key(), 'x') << c.bytes + 1 << " cut at " << cut;
+		}
+	}
+	key_wait_ms = 50;
 }
 
 TEST(ReadKey, PlainBytesComeBackSigned)
