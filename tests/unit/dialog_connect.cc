@@ -340,3 +340,84 @@ TEST_F(connect_test, ANetworkAddedButNotSavedIsRemovedOnTheWayOut)
 }
 
 } // namespace
+
+size_t
+frames_in(const std::string &out)
+{
+	size_t n = 0;
+	for (size_t at = out.find("\e[2J\e[1;1H"); at != std::string::npos;
+	    at = out.find("\e[2J\e[1;1H", at + 1))
+		n++;
+	return n;
+}
+
+// Text pasted into the password dialog is text: its line breaks and the
+// lines after them never press Enter or reach the main screen, and the
+// whole paste is drawn once, not once a byte.
+TEST_F(connect_test, APasteIsTextForTheDialogAndDrawnOnce)
+{
+	std::string big;
+	while (big.size() < 10240)
+		big += "correct-horse-9\r\nWiFi notes: office floor\r\n";
+	const std::string joined = "correct-horse-9WiFi notes: office floor";
+	const strings psk_sent = { "ADD_NETWORK", "SET_NETWORK 3 ssid \"Flat\"" };
+	const struct {
+		std::string paste;
+		size_t field;        // bytes the field holds after it
+		strings want;        // sent once Enter is pressed after it
+		strings notes;
+	} cases[] = {
+		{"correct-horse-9\rWiFi notes: office floor\r", joined.size(),
+		 psk_sent + strings{ "SET_NETWORK 3 psk \"" + joined + "\"",
+		 "LIST_NETWORKS", "SELECT_NETWORK 3 freq=2462" } + others,
+		 { "Connecting to Flat [freq=2462]" }},
+		// Controls, an arrow, Escape and an Alt key are left out.
+		{"tab\there\x7f\e[A\e" "f\x01" "end", 10,
+		 psk_sent + strings{ "SET_NETWORK 3 psk \"tabhereend\"",
+		 "LIST_NETWORKS", "SELECT_NETWORK 3 freq=2462" } + others,
+		 { "Connecting to Flat [freq=2462]" }},
+		// More than Enter takes: refused, as typed text would be.
+		{big, 36, psk_sent + strings{ "REMOVE_NETWORK 3" },
+		 { "Input must not exceed 63 characters" }},
+	};
+	for (const auto &c : cases) {
+		size_t frames = 0, out_before = 0, written = 0;
+		size_t start = tty.output().size();
+		std::thread typist([&] {
+			if (!tty.wait_for("Enter the password", start)) {
+				tty.type_now("\e");
+				return;
+			}
+			out_before = tty.output().size();
+			tty.type_now("\e[200~" + c.paste + "\e[201~");
+			// The paste is taken whole before the next frame.
+			std::string field = "\e[100m" + std::string(std::min<size_t>(
+			    c.field, 36), '*');
+			EXPECT_TRUE(tty.wait_for(field, out_before));
+			std::string out = tty.output().substr(out_before);
+			frames = frames_in(out);
+			written = out.size();
+			tty.type_now("\r");
+		});
+		connect_row(3);
+		typist.join();
+		EXPECT_GE(frames, 1u);
+		EXPECT_LT(frames, 50u) << c.paste.size();
+		printf("paste of %zu bytes into the dialog: %zu frame(s), "
+		    "%zu bytes written\n", c.paste.size(), frames, written);
+		EXPECT_EQ(sent(), c.want) << c.paste.substr(0, 40);
+		EXPECT_EQ(notes(), c.notes);
+		clear_notifications(&app.notifications);
+	}
+}
+
+// Pasted on the main screen, text is no keys: nothing is sent, nothing
+// moves.
+TEST_F(connect_test, APasteOnTheMainScreenDoesNothing)
+{
+	app.section = SECTION_KNOWN;
+	press("\e[200~fsacq\r\x01\x18jd\e[201~", 12);
+	EXPECT_EQ(sent(), strings{});
+	EXPECT_EQ(app.tables[SECTION_KNOWN].sel, 0u);
+	EXPECT_EQ(app.section, SECTION_KNOWN);
+}
