@@ -169,3 +169,47 @@ TEST_P(real_keys, change_only_what_the_key_says)
 
 INSTANTIATE_TEST_SUITE_P(, real_keys, testing::ValuesIn(key_cases),
     [](const auto &info) { return std::string(info.param.name); });
+
+// Keys that send longer sequences than the plain arrows (with Ctrl, Shift
+// or Alt), and text pasted on the main screen, in both sections: none of
+// them may reach the daemon as a request.  Before escape sequences were
+// read whole, Ctrl-End forgot the selected network, Ctrl-Up toggled
+// auto-connect, Shift-Left disconnected and Ctrl-Right in Network Scan
+// added a network; a pasted "f" forgets and "q" quits.
+TEST_F(real_e2e, modified_keys_and_pasted_text_change_nothing_saved)
+{
+	daemon_start(networks);
+	corvid_start();
+	ASSERT_TRUE(wait_known({ "HomeNet", "Office", "CafeGuest", "Library",
+	    "AtticGuest", "Garage" })) << tmux_capture(&term);
+
+	tmux_command(&term, "set-buffer " + shell_quote(
+	    "correct-horse-9\nWiFi notes: office floor\nf\nd\nq\n"));
+	for (const char *section_keys : { "", "Tab" }) {
+		if (*section_keys != '\0')
+			tmux_keys(&term, { section_keys });
+		for (const char *k : { "C-End", "C-Up", "S-Left", "C-Right",
+		    "C-Left", "M-Up", "M-f", "F5", "C-Home", "S-Down" })
+			tmux_keys(&term, { k });
+		tmux_command(&term, "paste-buffer -p -t 0");
+	}
+	// Keys are taken in order: once help shows, every key before it
+	// has been handled.
+	tmux_keys(&term, { "h" });
+	ASSERT_TRUE(tmux_wait_for(&term, "Toggle help", patience(5000)))
+	    << tmux_capture(&term);
+	EXPECT_TRUE(tmux_running(&term));
+	EXPECT_EQ(file_text(daemon.conf_path), original_text);
+	tmux_keys(&term, { "h" });
+	EXPECT_TRUE(wait_known({ "HomeNet", "Office", "CafeGuest", "Library",
+	    "AtticGuest", "Garage" })) << tmux_capture(&term);
+	EXPECT_EQ(tmux_stderr(&term), "");
+	// The terminal was asked to mark pasted text, and is told to stop.
+	EXPECT_NE(tmux_output(&term).find("\e[?1049h\e[?25l\e[?2004h"),
+	    std::string::npos);
+	tmux_keys(&term, { "q" });
+	EXPECT_EQ(tmux_wait_exit(&term, patience(5000)), 0);
+	EXPECT_TRUE(tmux_wait_output_tail(&term, "\e[?2004l\e[?1049l\e[?25h",
+	    patience(2000)));
+	EXPECT_EQ(file_text(daemon.conf_path), original_text);
+}

@@ -26,6 +26,15 @@ static const signal_case signal_cases[] = {
 	{ "SIGTERM", SIGTERM },
 	{ "SIGHUP", SIGHUP },
 	{ "SIGINT", SIGINT },
+	// Those whose default action would end the program where it stands,
+	// the terminal raw on the alternate screen and the socket directory
+	// left behind.
+	{ "SIGQUIT", SIGQUIT },
+	{ "SIGABRT", SIGABRT },
+	{ "SIGUSR1", SIGUSR1 },
+	{ "SIGUSR2", SIGUSR2 },
+	{ "SIGPIPE", SIGPIPE },
+	{ "SIGALRM", SIGALRM },
 };
 
 // Whether `sig` is in the signal mask `field` ("SigCgt", "SigBlk") of
@@ -91,4 +100,63 @@ TEST_F(fake_e2e, a_signal_detaches_the_monitor)
 	std::vector<std::string> requests = fake_daemon_requests(&daemon);
 	ASSERT_FALSE(requests.empty());
 	EXPECT_EQ(requests.back(), "DETACH");
+}
+
+// The state letter of process `pid` ('T' when stopped), or 0.
+static char
+process_state(pid_t pid)
+{
+	std::string stat = file_text("/proc/" + std::to_string(pid) + "/stat");
+	size_t at = stat.rfind(") ");
+	return at == std::string::npos ? 0 : stat[at + 2];
+}
+
+// The terminal's attributes as "stty -a" reports them.
+static std::string
+pane_stty(tmux_session *term)
+{
+	std::string tty = tmux_command(term, "display -p -t 0 '#{pane_tty}'");
+	while (!tty.empty() && tty.back() == '\n')
+		tty.pop_back();
+	return shell("stty -a < " + shell_quote(tty));
+}
+
+// SIGTSTP gives the terminal back and stops; SIGCONT takes it again and
+// redraws.  Left stopped raw on the alternate screen, the shell the user
+// comes back to would be unusable.
+TEST_F(real_e2e, stop_and_continue_give_the_terminal_back_and_take_it_again)
+{
+	daemon_start(test_data("six_networks.conf"));
+	corvid_start();
+	ASSERT_TRUE(tmux_wait_for(&term, "HomePSK", patience(5000)));
+	pid_t pid = tmux_pid(&term);
+	ASSERT_GT(pid, 0);
+	EXPECT_NE(pane_stty(&term).find("-icanon"), std::string::npos);
+
+	ASSERT_EQ(kill(pid, SIGTSTP), 0);
+	ASSERT_TRUE(tmux_wait_output_tail(&term, "\e[?2004l\e[?1049l\e[?25h",
+	    patience(5000)));
+	bool stopped = false;
+	for (int i = 0; i < patience(200) && !stopped; i++) {
+		stopped = process_state(pid) == 'T';
+		if (!stopped)
+			usleep(10000);
+	}
+	EXPECT_TRUE(stopped);
+	std::string cooked = pane_stty(&term);
+	EXPECT_EQ(cooked.find("-icanon"), std::string::npos) << cooked;
+	EXPECT_EQ(cooked.find("-echo "), std::string::npos) << cooked;
+	EXPECT_FALSE(tmux_wait_for(&term, "HomePSK", 200)) << "the screen was left";
+
+	size_t before = tmux_output(&term).size();
+	ASSERT_EQ(kill(pid, SIGCONT), 0);
+	ASSERT_TRUE(tmux_wait_for(&term, "HomePSK", patience(5000)))
+	    << tmux_capture(&term);
+	EXPECT_NE(tmux_output(&term).find("\e[?1049h\e[?25l\e[?2004h", before),
+	    std::string::npos);
+	EXPECT_NE(pane_stty(&term).find("-icanon"), std::string::npos);
+	// And it still takes keys.
+	tmux_keys(&term, { "q" });
+	EXPECT_EQ(tmux_wait_exit(&term, patience(5000)), 0);
+	expect_terminal_restored(&term);
 }
