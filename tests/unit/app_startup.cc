@@ -3,6 +3,7 @@
 // and the ways out after a fatal error.
 #include <sys/wait.h>
 
+#include <atomic>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core_state.h"
+#include "e2e_real.h"
 
 namespace {
 
@@ -216,6 +218,20 @@ struct run_session {
 	// waits for its first frame.
 	void start()
 	{
+		launch();
+		if (testing::Test::HasFatalFailure())
+			return;
+		if (!tty.wait_for("Known Networks")) {
+			kill(pid, SIGKILL);
+			waitpid(pid, nullptr, 0);
+			pid = -1;
+			FAIL() << "no frame; standard error: " << read_all(err[0]);
+		}
+	}
+
+	// Starts the program, without waiting for anything.
+	void launch()
+	{
 		world_networks(&daemon.world, { { 0, "Home", 5, "[CURRENT]" } });
 		world_scan(&daemon.world, { { "Cafe", -40 } });
 		ASSERT_TRUE(fake_daemon_start(&daemon));
@@ -253,14 +269,48 @@ struct run_session {
 		}
 		close(err[1]);
 		err[1] = -1;
-		if (!tty.wait_for("Known Networks")) {
-			kill(pid, SIGKILL);
-			waitpid(pid, nullptr, 0);
-			pid = -1;
-			FAIL() << "no frame; standard error: " << read_all(err[0]);
-		}
 	}
 };
+
+// A signal while start-up waits for a slow daemon, before the screen is
+// taken, ends the program through the normal way out: the private socket
+// directory goes, the terminal is left alone.  Its default action would
+// leave the directory behind.
+TEST(Run, ASignalDuringASlowStartUpRemovesWhatItMade)
+{
+	const std::pair<int, const char *> signals[] = {
+		{ SIGINT, "SIGINT" }, { SIGTERM, "SIGTERM" }, { SIGQUIT, "SIGQUIT" } };
+	for (const auto &[sig, name] : signals) {
+		SCOPED_TRACE(name);
+		run_session s;
+		std::atomic<bool> asked{false};
+		s.daemon.responder = [&](const std::string &req) {
+			if (req == "STATUS") {
+				asked = true;
+				usleep(300000);
+			}
+			return fake_answer(fake_world_answer(&s.daemon.world, req));
+		};
+		s.launch();
+		if (testing::Test::HasFatalFailure())
+			return;
+		for (int i = 0; i < 1000 && !asked; i++)
+			usleep(10000);
+		ASSERT_TRUE(asked);
+		std::vector<std::string> sockets = process_socket_paths(s.pid);
+		ASSERT_EQ(sockets.size(), 1u);
+		std::string dir = sockets[0].substr(0, sockets[0].rfind('/'));
+		ASSERT_EQ(kill(s.pid, sig), 0);
+		int status = wait_child(s.pid);
+		s.pid = -1;
+		ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal";
+		EXPECT_EQ(WEXITSTATUS(status), 1);
+		EXPECT_EQ(without_sanitizer_notes(read_all(s.err[0])),
+		    std::string("corvid: terminated by ") + name + "\n");
+		EXPECT_NE(access(dir.c_str(), F_OK), 0) << dir << " left behind";
+		EXPECT_EQ(s.tty.output().find("\e[?1049h"), std::string::npos);
+	}
+}
 
 TEST(Run, FromStartUpToTheEndTheTerminalIsTakenAndGivenBack)
 {
