@@ -30,18 +30,12 @@ for f in /usr/sbin/corvid /usr/share/man/man8/corvid.8.gz; do
 done
 
 # The tools, then what debian/control asks for the build.
-tools/need-packages.sh dpkg-dev lintian man-db tmux cmake ninja-build g++
+tools/need-packages.sh dpkg-dev lintian man-db tmux
 if ! dpkg-checkbuilddeps 2> /dev/null; then
 	apt-get update -q
 	apt-get build-dep -y -q "$top"
 	dpkg-checkbuilddeps
 fi
-
-# The simulated supplicant comes from the normal build.
-build=$top/build/default
-[ -f "$build/build.ninja" ] || cmake --preset default > /dev/null
-cmake --build "$build" --target simsupp > /dev/null
-simsupp=$build/tools/simsupp/simsupp
 
 mkdir -p build
 dir=$(mktemp -d "$top/build/package.XXXXXX")
@@ -49,6 +43,11 @@ installed=
 sim_pid=
 finish() {
 	status=$?
+	if [ "$status" != 0 ]; then
+		for f in screen corvid.err simsupp.err; do
+			[ ! -s "$dir/$f" ] || { echo "--- $f:"; cat "$dir/$f"; }
+		done
+	fi
 	tmux -S "$dir/tmux.sock" kill-server 2> /dev/null || true
 	if [ -n "$sim_pid" ]; then
 		kill "$sim_pid" 2> /dev/null || true
@@ -98,7 +97,7 @@ cat "$dir/lintian"
 # to leave the machine as it found it.
 say "installing $deb"
 installed=yes
-apt-get install -y -q --no-install-recommends "$deb"
+apt-get install -y -q -o Dpkg::Use-Pty=0 --no-install-recommends "$deb"
 for f in /usr/sbin/corvid /usr/share/man/man8/corvid.8.gz; do
 	[ -f "$f" ] || die "the package did not install $f"
 done
@@ -117,6 +116,10 @@ echo "$page"
 [ "$page" = /usr/share/man/man8/corvid.8.gz ] || die "man finds $page"
 
 say "the installed program against the simulated supplicant"
+# The package build made one too (it is not packaged).
+set -- "$dir"/corvid/obj-*/tools/simsupp/simsupp
+[ $# = 1 ] && [ -x "$1" ] || die "the package build made no simulated supplicant: $*"
+simsupp=$1
 cp tools/simsupp/simsupp.conf "$dir/wpa_supplicant.conf"
 "$simsupp" -s "$dir/run/wlan0" -c "$dir/wpa_supplicant.conf" 2> "$dir/simsupp.err" &
 sim_pid=$!
@@ -146,7 +149,7 @@ wait "$sim_pid" 2> /dev/null || true
 sim_pid=
 
 say "purging"
-apt-get purge -y -q corvid
+apt-get purge -y -q -o Dpkg::Use-Pty=0 corvid
 installed=
 for f in /usr/sbin/corvid /usr/share/man/man8/corvid.8.gz /usr/share/doc/corvid; do
 	[ ! -e "$f" ] || die "$f is left after the purge"
