@@ -403,7 +403,7 @@ TEST_F(app_test, AFatalErrorLeavesTheScreenAndRestoresTheTerminalFirst)
 	app.termios_saved = true;
 
 	size_t mark = tty.output().size();
-	EXPECT_EXIT({
+	CORE_EXPECT_EXIT({
 		errno = ENOENT;
 		fatal("boom %d", 7);
 	}, testing::ExitedWithCode(1), "boom 7: No such file or directory\n");
@@ -414,7 +414,7 @@ TEST_F(app_test, AFatalErrorLeavesTheScreenAndRestoresTheTerminalFirst)
 
 	ASSERT_EQ(tcsetattr(tty.slave, TCSANOW, &raw), 0);
 	mark = tty.output().size();
-	EXPECT_EXIT({
+	CORE_EXPECT_EXIT({
 		errno = ENOENT;
 		fatalx("boom %d", 8);
 	}, testing::ExitedWithCode(1), "boom 8\n");

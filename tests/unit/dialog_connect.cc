@@ -251,7 +251,7 @@ TEST_F(connect_test, AFailedStepEndsTheProgramWithItsMessage)
 		{ 1, "", "SAVE_CONFIG", "failed to update config", nullptr },
 	};
 	for (const auto &c : cases) {
-		// The child's requests reach this process's daemon.
+		// The child's requests are added to this process's record.
 		change_world([&](fake_world *w) {
 			w->fail = { c.refused };
 			w->next_id = 3;
@@ -259,7 +259,7 @@ TEST_F(connect_test, AFailedStepEndsTheProgramWithItsMessage)
 		app.scan_sel = c.row;
 		tty.type("c" + c.keys);
 		sent();
-		EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1), c.message)
+		CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1), c.message)
 		    << c.refused;
 		strings req = sent();
 		if (c.removed != nullptr) {
@@ -276,7 +276,7 @@ TEST_F(connect_test, ACredentialTooLongForTheRequestEndsTheProgram)
 	std::string user(120, 'u');
 	app.scan_sel = 2;
 	tty.type("c" + user + "\rpw\r");
-	EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1),
+	CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1),
 	    "failed configuring network: Corp");
 	strings req = sent();
 	EXPECT_EQ(req, (strings{ "ADD_NETWORK", "SET_NETWORK 3 ssid \"Corp\"",
@@ -303,7 +303,7 @@ TEST_F(connect_test, ANetworkAddedButNotSavedIsRemovedOnTheWayOut)
 		tty.type("c");
 		sent();
 		// (The whole clean-up would also close this process's socket.)
-		EXPECT_EXIT({
+		CORE_EXPECT_EXIT({
 			atexit(connect_abandon);
 			handle_input(nullptr);
 		}, testing::ExitedWithCode(1), c.message) << c.refused;

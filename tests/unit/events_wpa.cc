@@ -146,7 +146,7 @@ TEST_F(events_test, AReadinessWithNothingToReadChangesNothing)
 TEST_F(events_test, AZeroLengthDatagramEndsTheProgram)
 {
 	ASSERT_TRUE(fake_daemon_send(&daemon, ""));
-	EXPECT_EXIT(handle_wpa_event(nullptr), testing::ExitedWithCode(1),
+	CORE_EXPECT_EXIT(handle_wpa_event(nullptr), testing::ExitedWithCode(1),
 	    "wpa ctrl interface socket closed");
 	// The screen is left before the message.
 	EXPECT_TRUE(tty.wait_for("\e[?1049l\e[?25h"));
@@ -175,7 +175,7 @@ TEST_F(events_test, ARefreshThatGetsNoAnswerEndsTheProgram)
 			};
 		});
 		ASSERT_TRUE(fake_daemon_send(&daemon, c.event));
-		EXPECT_EXIT(handle_wpa_event(nullptr), testing::ExitedWithCode(1),
+		CORE_EXPECT_EXIT(handle_wpa_event(nullptr), testing::ExitedWithCode(1),
 		    c.message) << c.event;
 	}
 	change_world([&](fake_world *) { daemon.responder = nullptr; });

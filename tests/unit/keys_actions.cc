@@ -57,7 +57,7 @@ TEST_F(keys_test, QuitLeavesTheScreenAndExitsWithZeroWhateverIsShown)
 		app.too_small = c.too_small;
 		tty.type(c.key);
 		size_t mark = tty.output().size();
-		EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(0), "");
+		CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(0), "");
 		EXPECT_TRUE(tty.wait_for("\e[?1049l\e[?25h", mark)) << c.key;
 	}
 	EXPECT_TRUE(sent().empty());
@@ -323,7 +323,7 @@ TEST_F(keys_test, AFailedActionEndsTheProgramWithItsMessage)
 		app.section = c.section;
 		app.known_sel = c.known_sel;
 		tty.type(c.key);
-		EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1), c.message)
+		CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1), c.message)
 		    << c.key << " with " << c.refused << " refused";
 	}
 }
@@ -337,7 +337,7 @@ TEST_F(keys_test, AForgottenNetworksNameIsPrintedWithoutItsControlBytes)
 	refresh_known();
 	ASSERT_STREQ(app.known->items[0].ssid, "Bad\e[2J\a");
 	tty.type("f");
-	EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1),
+	CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1),
 	    "failed to remove network: Bad\\?\\[2J\\?\n");
 }
 
