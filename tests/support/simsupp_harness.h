@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
+
 struct simsupp_proc {
 	pid_t pid = -1;
 	int watch_fd = -1;      // its end closes when the test process is gone
@@ -65,8 +67,3 @@ struct command_result {
 };
 // Runs a program with standard input from /dev/null.
 command_result command_run(const std::vector<std::string> &argv);
-// The path of a program in PATH or in the system directories, or "".
-std::string command_find(const std::string &name);
-
-std::string file_read(const std::string &path);
-bool file_write(const std::string &path, const std::string &data);
