@@ -199,7 +199,7 @@ TEST_F(real_e2e, modified_keys_and_pasted_text_change_nothing_saved)
 	ASSERT_TRUE(tmux_wait_for(&term, "Toggle help", patience(5000)))
 	    << tmux_capture(&term);
 	EXPECT_TRUE(tmux_running(&term));
-	EXPECT_EQ(file_text(daemon.conf_path), original_text);
+	EXPECT_EQ(file_read(daemon.conf_path), original_text);
 	tmux_keys(&term, { "h" });
 	EXPECT_TRUE(wait_known({ "HomeNet", "Office", "CafeGuest", "Library",
 	    "AtticGuest", "Garage" })) << tmux_capture(&term);
@@ -211,5 +211,5 @@ TEST_F(real_e2e, modified_keys_and_pasted_text_change_nothing_saved)
 	EXPECT_EQ(tmux_wait_exit(&term, patience(5000)), 0);
 	EXPECT_TRUE(tmux_wait_output_tail(&term, "\e[?2004l\e[?1049l\e[?25h",
 	    patience(2000)));
-	EXPECT_EQ(file_text(daemon.conf_path), original_text);
+	EXPECT_EQ(file_read(daemon.conf_path), original_text);
 }

@@ -102,7 +102,7 @@ TEST_F(fake_e2e, a_signal_detaches_the_monitor)
 static char
 process_state(pid_t pid)
 {
-	std::string stat = file_text("/proc/" + std::to_string(pid) + "/stat");
+	std::string stat = file_read("/proc/" + std::to_string(pid) + "/stat");
 	size_t at = stat.rfind(") ");
 	return at == std::string::npos ? 0 : stat[at + 2];
 }

@@ -159,9 +159,10 @@ csi(vt_screen *vt, std::string_view s)
 	if (vt->x >= vt->cols && final != 'm')
 		vt->x = vt->cols - 1;
 	if (priv) {
-		// Alternate screen and cursor visibility do not change cells.
+		// Alternate screen, cursor visibility and the marking of
+		// pasted text do not change cells.
 		if ((final != 'h' && final != 'l') || params.size() != 1 ||
-		    (params[0] != 1049 && params[0] != 25))
+		    (params[0] != 1049 && params[0] != 25 && params[0] != 2004))
 			vt->stray++;
 		return i;
 	}
