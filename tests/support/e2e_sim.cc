@@ -333,8 +333,22 @@ wait_uncovered(tmux_session *s, const std::function<bool()> &pred,
 	return wait_until([&] {
 		if (pred())
 			return true;
+		// Until the redraw that Ctrl-L asks for has come (the output
+		// grew) and tmux has taken all of it in (the screen holds
+		// still), so that the next look is not at half a frame.
+		struct stat st;
+		std::string out = s->dir + "/output";
+		off_t before = stat(out.c_str(), &st) == 0 ? st.st_size : 0;
 		tmux_keys(s, {"C-l"});
-		std::this_thread::sleep_for(std::chrono::milliseconds(80));
+		std::string last;
+		wait_until([&] {
+			if (stat(out.c_str(), &st) != 0 || st.st_size <= before)
+				return false;
+			std::string now = tmux_capture(s);
+			bool still = now == last;
+			last = std::move(now);
+			return still;
+		}, patience(1000));
 		return false;
 	}, timeout_ms);
 }
