@@ -288,7 +288,7 @@ strip_escapes(const std::string &line)
 std::string
 selected_row(tmux_session *s)
 {
-	std::istringstream in(tmux_command(s, "capture-pane -p -e -N -t 0"));
+	std::istringstream in(tmux_capture_with(s, "-e -N -t 0"));
 	std::string line;
 	while (std::getline(in, line))
 		if (line.find("\e[7m") != std::string::npos)
@@ -333,8 +333,15 @@ wait_uncovered(tmux_session *s, const std::function<bool()> &pred,
 	return wait_until([&] {
 		if (pred())
 			return true;
+		// Until the redraw that Ctrl-L asks for has come: tmux has
+		// passed it on, and the next capture waits for the rest.
+		struct stat st;
+		std::string out = s->dir + "/output";
+		off_t before = stat(out.c_str(), &st) == 0 ? st.st_size : 0;
 		tmux_keys(s, {"C-l"});
-		std::this_thread::sleep_for(std::chrono::milliseconds(80));
+		wait_until([&] {
+			return stat(out.c_str(), &st) == 0 && st.st_size > before;
+		}, patience(1000));
 		return false;
 	}, timeout_ms);
 }

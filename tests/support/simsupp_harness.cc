@@ -251,6 +251,51 @@ simsupp_stop(simsupp_proc *p)
 	return result;
 }
 
+// How often the request log holds the daemon's note `note`.
+static size_t
+note_count(const simsupp_proc *p, const std::string &note)
+{
+	std::string log = "\n" + file_read(p->log);
+	std::string line = "\n\\ " + note + "\n";
+	size_t n = 0;
+
+	for (size_t at = log.find(line); at != std::string::npos;
+	    at = log.find(line, at + 1))
+		n++;
+	return n;
+}
+
+bool
+simsupp_wait_note(const simsupp_proc *p, const std::string &note,
+    int timeout_ms, size_t count)
+{
+	int64_t end = clock_ms() + timeout_ms;
+
+	while (note_count(p, note) < count) {
+		if (clock_ms() > end)
+			return false;
+		usleep(5000);
+	}
+	return true;
+}
+
+bool
+simsupp_toggle_answers(simsupp_proc *p, int timeout_ms)
+{
+	size_t on = note_count(p, "answering"), off = note_count(p, "not answering");
+
+	if (p->pid <= 0 || kill(p->pid, SIGUSR1) == -1)
+		return false;
+	int64_t end = clock_ms() + timeout_ms;
+	while (note_count(p, "answering") == on &&
+	    note_count(p, "not answering") == off) {
+		if (clock_ms() > end)
+			return false;
+		usleep(5000);
+	}
+	return true;
+}
+
 command_result
 command_run(const std::vector<std::string> &argv)
 {

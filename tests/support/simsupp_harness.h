@@ -31,6 +31,16 @@ bool simsupp_start(simsupp_proc *p, const char *binary,
 // Removes the directory.
 int simsupp_stop(simsupp_proc *p);
 
+// Waits until the request log holds the daemon's note `note` ("burst
+// sent", "answering", "not answering") `count` times; false after
+// `timeout_ms`.
+bool simsupp_wait_note(const simsupp_proc *p, const std::string &note,
+    int timeout_ms, size_t count = 1);
+// Sends SIGUSR1, which stops the daemon answering or makes it answer again,
+// and waits until it has taken effect: a request sent from then on is
+// answered or not as the daemon has noted.  False after `timeout_ms`.
+bool simsupp_toggle_answers(simsupp_proc *p, int timeout_ms = 5000);
+
 // Stops the process when the test leaves its scope, failed or not, and
 // expects a clean exit (under the sanitizers that means no report either).
 struct simsupp_guard {

@@ -132,9 +132,27 @@ tmux_stop(tmux_session *s)
 }
 
 std::string
+tmux_capture_with(tmux_session *s, const std::string &options)
+{
+	// A frame comes in more than one read when it is large: a capture
+	// between two shows half of it.  The rest is already on its way, so
+	// two captures in a row that agree show the whole (a screen that
+	// never holds still: the last one).
+	std::string args = "capture-pane -p " + options;
+	std::string last = tmux_command(s, args);
+	for (int i = 0; i < 20; i++) {
+		std::string now = tmux_command(s, args);
+		if (now == last)
+			break;
+		last = std::move(now);
+	}
+	return last;
+}
+
+std::string
 tmux_capture(tmux_session *s)
 {
-	return tmux_command(s, "capture-pane -p -N");
+	return tmux_capture_with(s, "-N");
 }
 
 static bool
