@@ -229,10 +229,12 @@ known_texts(const known_networks *known)
 	std::vector<std::string> v;
 	for (size_t i = 0; i < known->count; i++) {
 		const known_network &k = known->items[i];
+		auto mark = [&k](unsigned bit) { return k.unknown & bit ? "?" : ""; };
 		v.push_back(std::to_string(k.id) + "|" + k.ssid + "|" +
-		    std::to_string(k.priority) + "|" + (k.scan_ssid ? "hidden" : "-") +
-		    "|" + security_names[k.security] + "|" + state_names[k.state] +
-		    "|" + mac_text(k.bssid));
+		    std::to_string(k.priority) + mark(KNOWN_PRIORITY_UNKNOWN) + "|" +
+		    (k.scan_ssid ? "hidden" : "-") + mark(KNOWN_HIDDEN_UNKNOWN) +
+		    "|" + security_names[k.security] + mark(KNOWN_SECURITY_UNKNOWN) +
+		    "|" + state_names[k.state] + "|" + mac_text(k.bssid));
 	}
 	return v;
 }

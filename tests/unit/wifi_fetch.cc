@@ -163,13 +163,23 @@ TEST_F(wifi_fetch, known_network_lines)
 		"4\tBoth\tany\t[CURRENT][DISABLED]",
 		"5\t" + std::string(40, 'L') + "\tnot-a-mac",
 		"6",
-		"\tNoId\tany\t",
 		"7\tExtra\tany\t[DISABLED]\tmore\tfields",
-		"x\tWord\tany\t",
-		"99999999999\tHuge\tany\t",
 		// Paused after failures, but not disabled.
 		"8\tPaused\tany\t[TEMP-DISABLED]",
 		"9\tBothKinds\tany\t[TEMP-DISABLED][DISABLED]",
+		// Ids are ints, the negative ones included.
+		"-3\tNegative\tany\t",
+		"2147483647\tLargest\tany\t",
+		// Lines whose id is no int are left out: read as some number,
+		// they would name another network.
+		"\tNoId\tany\t",
+		"x\tWord\tany\t",
+		"abc",
+		"12abc\tTail\tany\t",
+		"99999999999\tHuge\tany\t",
+		"2147483648\tPastInt\tany\t",
+		"+4\tSign\tany\t",
+		" 4\tBlank\tany\t",
 	};
 	daemon.world.replies = {
 		{ "GET_NETWORK 2 priority", "5" },
@@ -177,36 +187,51 @@ TEST_F(wifi_fetch, known_network_lines)
 		{ "GET_NETWORK 4 priority", "" },
 		{ "GET_NETWORK 5 priority", "-7" },
 		{ "GET_NETWORK 6 priority", "99999999999" },
+		{ "GET_NETWORK -3 priority", "1" },
+		{ "GET_NETWORK 2147483647 priority", "2" },
 		{ "GET_NETWORK 2 scan_ssid", "1" },
 		{ "GET_NETWORK 3 scan_ssid", "10" },
+		{ "GET_NETWORK 5 scan_ssid", "0" },
+		{ "GET_NETWORK -3 scan_ssid", "0" },
+		{ "GET_NETWORK 2147483647 scan_ssid", "0" },
 		{ "GET_NETWORK 2 key_mgmt", "NONE" },
 		{ "GET_NETWORK 3 key_mgmt", "WPA-EAP" },
 		{ "GET_NETWORK 4 key_mgmt", "WPA-PSK WPA-EAP" },
 		{ "GET_NETWORK 5 key_mgmt", "SAE" },
 		{ "GET_NETWORK 6 key_mgmt", "FT-PSK" },
 		{ "GET_NETWORK 7 key_mgmt", "OWE" },
+		{ "GET_NETWORK -3 key_mgmt", "NONE" },
+		{ "GET_NETWORK 2147483647 key_mgmt", "WPA-PSK" },
 	};
 	known_networks *known = known_networks_fetch(ctrl);
 	ASSERT_NE(known, nullptr);
+	// A "?" marks a field that could not be read: a reply that is no
+	// number, a failure reply, nothing.  SAE and OWE are known, not ours.
 	EXPECT_THAT(known_texts(known), ElementsAre(
 	    "2||5|hidden|Open|disabled|00:00:00:00:00:00",
-	    "3|Home|-1|hidden|EAP|current|02:00:00:00:00:01",
-	    "4|Both|0|-|PSK|current|00:00:00:00:00:00",
+	    "3|Home|-1?|hidden|EAP|current|02:00:00:00:00:01",
+	    "4|Both|0?|-?|PSK|current|00:00:00:00:00:00",
 	    "5|" + std::string(32, 'L') + "|-7|-|N/A|enabled|00:00:00:00:00:00",
-	    "6||-1|-|PSK|enabled|00:00:00:00:00:00",
-	    "-1|NoId|-1|-|N/A|enabled|00:00:00:00:00:00",
-	    "7|Extra|-1|-|N/A|disabled|00:00:00:00:00:00",
-	    "0|Word|-1|-|N/A|enabled|00:00:00:00:00:00",
-	    "2147483647|Huge|-1|-|N/A|enabled|00:00:00:00:00:00",
-	    "8|Paused|-1|-|N/A|enabled|00:00:00:00:00:00",
-	    "9|BothKinds|-1|-|N/A|disabled|00:00:00:00:00:00"));
+	    "6||-1?|-?|PSK|enabled|00:00:00:00:00:00",
+	    "7|Extra|-1?|-?|N/A|disabled|00:00:00:00:00:00",
+	    "8|Paused|-1?|-?|N/A?|enabled|00:00:00:00:00:00",
+	    "9|BothKinds|-1?|-?|N/A?|disabled|00:00:00:00:00:00",
+	    "-3|Negative|1|-|Open|enabled|00:00:00:00:00:00",
+	    "2147483647|Largest|2|-|PSK|enabled|00:00:00:00:00:00"));
 	known_networks_free(known);
+	// Nothing is asked about a line that is left out.
+	auto reqs = fake_daemon_requests(&daemon);
+	EXPECT_EQ(reqs.size(), 1 + 3 * 10u);
+	for (const auto &r : reqs)
+		EXPECT_THAT(r, testing::Not(testing::AnyOf(HasSubstr(" 0 "),
+		    HasSubstr(" 12 ")))) << r;
 }
 
 TEST_F(wifi_fetch, known_network_queries_without_reply)
 {
-	// A query that gets no answer degrades its own field only: priority 3
-	// (not -1), not hidden, security N/A.
+	// A query that gets no answer (while the daemon still answers PING)
+	// degrades its own field only, marked unknown: priority 3 (not -1),
+	// not hidden, security N/A.
 	daemon.world.networks = { "0\tSlow\tany\t", "1\tFine\tany\t" };
 	daemon.world.replies = {
 		{ "GET_NETWORK 1 priority", "8" },
@@ -221,7 +246,7 @@ TEST_F(wifi_fetch, known_network_queries_without_reply)
 	known_networks *known = known_networks_fetch(ctrl);
 	ASSERT_NE(known, nullptr);
 	EXPECT_THAT(known_texts(known), ElementsAre(
-	    "0|Slow|3|-|N/A|enabled|00:00:00:00:00:00",
+	    "0|Slow|3?|-?|N/A?|enabled|00:00:00:00:00:00",
 	    "1|Fine|8|hidden|PSK|enabled|00:00:00:00:00:00"));
 	known_networks_free(known);
 }
