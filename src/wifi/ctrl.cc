@@ -371,6 +371,11 @@ transact(wpa_ctrl *ctrl, const char *req, size_t req_len, char *reply,
 	ctrl->failure = CTRL_FAIL_NONE;
 	if (ctrl->unresponsive)
 		return fail(ctrl, CTRL_FAIL_UNRESPONSIVE);
+	if (ctrl->wake_fd >= 0) {
+		struct pollfd pfd = { ctrl->wake_fd, POLLIN, 0 };
+		if (poll(&pfd, 1, 0) > 0)
+			return fail(ctrl, CTRL_FAIL_WOKEN);
+	}
 	drain(ctrl);
 	if (may_resync && ctrl->resync && resync(ctrl) == -1)
 		return -1;

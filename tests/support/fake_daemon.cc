@@ -141,16 +141,10 @@ serve(fake_daemon *d)
 	}
 }
 
-bool
-fake_daemon_start(fake_daemon *d)
+// Binds the socket at d->path and starts the thread.
+static bool
+daemon_bind(fake_daemon *d)
 {
-	char dir[] = "/tmp/corvid-fake-XXXXXX";
-	if (mkdtemp(dir) == nullptr) {
-		ADD_FAILURE() << "mkdtemp: " << strerror(errno);
-		return false;
-	}
-	d->dir = dir;
-	d->path = d->dir + "/wlan0";
 	struct sockaddr_un sa {};
 	sa.sun_family = AF_UNIX;
 	snprintf(sa.sun_path, sizeof sa.sun_path, "%s", d->path.c_str());
@@ -163,6 +157,36 @@ fake_daemon_start(fake_daemon *d)
 	}
 	d->thread = std::thread(serve, d);
 	return true;
+}
+
+bool
+fake_daemon_start(fake_daemon *d)
+{
+	char dir[] = "/tmp/corvid-fake-XXXXXX";
+	if (mkdtemp(dir) == nullptr) {
+		ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+		return false;
+	}
+	d->dir = dir;
+	d->path = d->dir + "/wlan0";
+	return daemon_bind(d);
+}
+
+bool
+fake_daemon_restart(fake_daemon *d, bool down)
+{
+	if (d->thread.joinable()) {
+		(void)write(d->stop_pipe[1], "x", 1);
+		d->thread.join();
+	}
+	for (int *fd : { &d->fd, &d->stop_pipe[0], &d->stop_pipe[1] }) {
+		if (*fd != -1)
+			close(*fd);
+		*fd = -1;
+	}
+	unlink(d->path.c_str());
+	d->peer_len = 0;
+	return down || daemon_bind(d);
 }
 
 void

@@ -80,6 +80,11 @@ struct fake_daemon {
 bool fake_daemon_start(fake_daemon *d);
 // Stops the thread, closes and removes the socket and its directory.
 void fake_daemon_stop(fake_daemon *d);
+// A restart: the socket goes away and a new one is bound at the same path
+// (the old one removed when `down` is false, kept stopped when it is true,
+// until a later call with `down` false).  The requests recorded stay; the
+// peer is forgotten.  False (with a gtest failure) when it cannot bind.
+bool fake_daemon_restart(fake_daemon *d, bool down = false);
 // The requests received so far, in order.
 std::vector<std::string> fake_daemon_requests(fake_daemon *d);
 void fake_daemon_clear_requests(fake_daemon *d);
