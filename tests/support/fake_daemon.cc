@@ -29,6 +29,59 @@ lines_reply(const char *header, const std::vector<std::string> &lines)
 	return s;
 }
 
+// The daemon's lists are cut after the last whole line that fits its
+// reply buffer.
+static std::string
+lines_reply_cut(const char *header, const std::vector<std::string> &lines)
+{
+	std::string s = header;
+	for (const auto &l : lines) {
+		if (s.size() + l.size() + 1 > DAEMON_REPLY_MAX - 1)
+			break;
+		s += l + "\n";
+	}
+	return s;
+}
+
+// "LIST_NETWORKS LAST_ID=n": the lines after the one with id n.
+static std::string
+networks_after(const fake_world *w, const std::string &arg)
+{
+	int last = atoi(arg.c_str());
+	std::vector<std::string> after;
+	bool past = false;
+	for (const auto &l : w->networks) {
+		if (past)
+			after.push_back(l);
+		else if (atoi(l.c_str()) == last)
+			past = true;
+	}
+	return lines_reply_cut("network id / ssid / bssid / flags\n", after);
+}
+
+// "BSS FIRST" and "BSS NEXT-n": the scan line of that index as a record,
+// its index as the id; empty past the last.
+static std::string
+bss_record(const fake_world *w, const std::string &which)
+{
+	size_t i = which == "FIRST" ? 0 :
+	    static_cast<size_t>(atol(which.c_str() + 5)) + 1;
+	if (i >= w->scan.size())
+		return "";
+	std::vector<std::string> f;
+	std::string line = w->scan[i];
+	for (size_t at; (at = line.find('\t')) != std::string::npos;
+	    line = line.substr(at + 1))
+		f.push_back(line.substr(0, at));
+	f.push_back(line);
+	static const char *const keys[] = { "bssid", "freq", "level", "flags",
+	    "ssid" };
+	std::string r = "id=" + std::to_string(i) + "\n";
+	for (size_t k = 0; k < f.size() && k < 5; k++)
+		r += std::string(keys[k]) + "=" + f[k] + "\n";
+	return r;
+}
+
 std::string
 fake_world_answer(fake_world *w, const std::string &req)
 {
@@ -41,6 +94,10 @@ fake_world_answer(fake_world *w, const std::string &req)
 	if (req == "LIST_NETWORKS")
 		return lines_reply("network id / ssid / bssid / flags\n",
 		    w->networks);
+	if (req.starts_with("LIST_NETWORKS LAST_ID="))
+		return networks_after(w, req.substr(22));
+	if (req.starts_with("BSS FIRST ") || req.starts_with("BSS NEXT-"))
+		return bss_record(w, req.substr(4, req.find(' ', 4) - 4));
 	if (req == "SCAN_RESULTS")
 		return lines_reply(
 		    "bssid / frequency / signal level / flags / ssid\n", w->scan);

@@ -48,7 +48,11 @@ struct fake_world {
 };
 
 // The default answer: `replies` first, then "FAIL\n" for `fail`, STATUS,
-// LIST_NETWORKS and SCAN_RESULTS from the lines, ADD_NETWORK with the next
+// LIST_NETWORKS and SCAN_RESULTS from the lines (whole: the client cuts
+// them at its capacity), "LIST_NETWORKS LAST_ID=n" with the lines after
+// network n, cut after the last whole line that fits the daemon's buffer,
+// "BSS FIRST" and "BSS NEXT-n" with the scan line of that index as a
+// record (its index as the id, empty past the last), ADD_NETWORK with the next
 // id, "PONG\n" for PING, "FAIL\n" for unknown GET_NETWORK and BSS requests,
 // and "OK\n" for everything else.
 std::string fake_world_answer(fake_world *world, const std::string &request);
