@@ -3,7 +3,6 @@
 // the printable copies of untrusted text that go into warnings.
 #pragma once
 
-#include <err.h>
 
 #include <cassert>
 #include <cerrno>
@@ -174,6 +173,11 @@ field_int(const char *s)
 	return static_cast<int>(v);
 }
 
+// The client's warning lines, in the manner of warn(3) (with the system's
+// error text) and warnx(3).
+void wifi_warn(const char *fmt, ...) __printflike(1, 2);
+void wifi_warnx(const char *fmt, ...) __printflike(1, 2);
+
 // A printable copy of untrusted text (an SSID, a request, a daemon reply)
 // for a warning, cut to fit `size` bytes with its NUL.
 inline const char *
@@ -205,7 +209,7 @@ record_new(void)
 	    record_array<T>)));
 
 	if (array == nullptr)
-		warn("malloc");
+		wifi_warn("malloc");
 	return array;
 }
 
@@ -250,7 +254,7 @@ record_page(wpa_ctrl *ctrl, const char *req, record_array<T> *array,
 		if (r == 0)
 			continue;
 		if (!record_append(array, &rec)) {
-			warn("reallocarray");
+			wifi_warn("reallocarray");
 			record_free(array);
 			return -1;
 		}

@@ -129,7 +129,7 @@ bss_walk(wpa_ctrl *ctrl, scan_results *all)
 			return 0;
 		last = id;
 		if (kind == 1 && !record_append(all, &res)) {
-			warn("reallocarray");
+			wifi_warn("reallocarray");
 			return -1;
 		}
 	}

@@ -177,7 +177,7 @@ TEST_F(wifi_transport, reply_is_cut_to_the_capacity)
 
 	len = 3;
 	stderr_begin();
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "LONG"), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "LONG"), -1);
 	EXPECT_THAT(stderr_end(), HasSubstr("wpa_ctrl request failed: LONG\n"));
 	EXPECT_STREQ(reply, "FAI");
 
@@ -243,7 +243,7 @@ TEST_F(wifi_transport, empty_datagram_is_a_reply)
 	EXPECT_STREQ(reply, "");
 	len = 3;
 	stderr_begin();
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "EMPTY"), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "EMPTY"), -1);
 	EXPECT_THAT(stderr_end(), HasSubstr("wpa_ctrl request failed: EMPTY"));
 }
 
@@ -257,9 +257,9 @@ TEST_F(wifi_transport, no_reply_within_the_time_out)
 	// No message of its own: the caller reports.
 	stderr_begin();
 	len = 3;
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), -1);
 	len = 3;
-	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "SCAN"), 1);
+	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "SCAN"), -1);
 	EXPECT_EQ(ctrl_attach(ctrl), -1);
 	EXPECT_EQ(stderr_end(), "");
 }
@@ -282,7 +282,7 @@ TEST_F(wifi_transport, late_reply_is_never_taken_for_the_next_one)
 		fake_daemon_clear_requests(&daemon);
 		char reply[16];
 		size_t len = 12;
-		EXPECT_EQ(ctrl_query(ctrl, reply, &len, "GET_NETWORK 0 priority"), 1);
+		EXPECT_EQ(ctrl_query(ctrl, reply, &len, "GET_NETWORK 0 priority"), -1);
 		if (delay < 1500)
 			std::this_thread::sleep_for(std::chrono::milliseconds(300));
 		EXPECT_EQ(network_add(ctrl, "net"), 7) << "delay " << delay;
@@ -319,9 +319,9 @@ TEST_F(wifi_transport, request_length_limit)
 	std::string too_long(CTRL_REQUEST_MAX, 'b');
 	stderr_begin();
 	len = 3;
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "%s", too_long.c_str()), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "%s", too_long.c_str()), -1);
 	len = 3;
-	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "%s", too_long.c_str()), 1);
+	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "%s", too_long.c_str()), -1);
 	std::string err = stderr_end();
 	std::string msg = "wpa_ctrl request too long: " +
 	    std::string(CTRL_REQUEST_MAX - 1, 'b') + "\n";
@@ -358,7 +358,7 @@ TEST_F(wifi_transport, warnings_keep_secrets_and_control_bytes_out)
 		size_t len = 3;
 		stderr_begin();
 		EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SET_NETWORK %d %s \"%s\"",
-		    3, c.field, c.value.c_str()), 1);
+		    3, c.field, c.value.c_str()), -1);
 		std::string err = stderr_end();
 		EXPECT_THAT(err, HasSubstr(c.shown));
 		EXPECT_EQ(err.find("hunter"), std::string::npos) << err;
@@ -389,7 +389,7 @@ TEST_F(wifi_transport, daemon_gone)
 	EXPECT_EQ(ctrl_transact(ctrl, "PING", 4, reply, &len), -1);
 	EXPECT_EQ(ctrl_attach(ctrl), -1);
 	stderr_begin();
-	EXPECT_EQ(scan_start(ctrl), 1);
+	EXPECT_EQ(scan_start(ctrl), -1);
 	EXPECT_EQ(stderr_end().find("wpa_ctrl request failed"), std::string::npos);
 }
 
@@ -507,7 +507,7 @@ TEST_F(wifi_transport, wait_is_bounded_and_a_dead_daemon_fails_fast)
 	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_UNRESPONSIVE);
 	t0 = std::chrono::steady_clock::now();
 	len = 3;
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), -1);
 	EXPECT_LT(ms_since(t0), 100);
 	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_UNRESPONSIVE);
 	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("PING", "STATUS",
@@ -574,7 +574,7 @@ TEST_F(wifi_transport, wake_descriptor_ends_the_wait)
 	waker.join();
 	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_WOKEN);
 	len = 3;
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "REMOVE_NETWORK 1"), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "REMOVE_NETWORK 1"), -1);
 	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_WOKEN);
 	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("PING", "STATUS"));
 
@@ -596,7 +596,7 @@ TEST_F(wifi_transport, detach_at_exit_is_short)
 	daemon.responder = [](const std::string &) { return fake_reply{}; };
 	char reply[4];
 	size_t len = 3;
-	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "STATUS"), 1);
+	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "STATUS"), -1);
 	fake_daemon_clear_requests(&daemon);
 	auto t0 = std::chrono::steady_clock::now();
 	EXPECT_EQ(ctrl_detach(ctrl), -1);
@@ -615,7 +615,7 @@ TEST_F(wifi_transport, reconnect_after_a_restart)
 	char reply[16];
 	size_t len = 3;
 	stderr_begin();
-	EXPECT_EQ(scan_start(ctrl), 1);
+	EXPECT_EQ(scan_start(ctrl), -1);
 	stderr_end();
 	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_GONE);
 	// Nobody at the path yet.
@@ -625,7 +625,7 @@ TEST_F(wifi_transport, reconnect_after_a_restart)
 	ASSERT_TRUE(fake_daemon_restart(&daemon));
 	fake_daemon_clear_requests(&daemon);
 	len = 3;
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), 1) << "still the old socket";
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), -1) << "still the old socket";
 	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_GONE);
 	ASSERT_EQ(ctrl_reconnect(ctrl), 0) << strerror(errno);
 	EXPECT_EQ(ctrl_fd(ctrl), fd);
