@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <clocale>
+#include <iterator>
 #include <cstdlib>
 
 #include "app.h"
@@ -37,6 +38,10 @@ cleanup(void)
 	clear_notifications(&app.notifications);
 	if (app.tty_fd != -1)
 		close(app.tty_fd);
+	// The queue's signal watch goes with it: the requests of the exit
+	// path no longer look at it.
+	if (app.ctrl != nullptr)
+		ctrl_set_wake(app.ctrl, -1);
 	if (app.kq_fd != -1)
 		evq_close(app.kq_fd);
 	app.tty_fd = app.kq_fd = -1;
@@ -182,6 +187,12 @@ corvid_main(int argc, char **argv)
 	default:
 		err(1, "%s", EVQ_REGISTER_CALL);
 	}
+	// A request that waits for its reply still hears these signals.
+	static constexpr int ends[] = {SIGTERM, SIGHUP, SIGINT};
+	int wake = evq_signal_watch(app.kq_fd, ends, std::size(ends));
+	if (wake == -1)
+		err(1, "%s", EVQ_REGISTER_CALL);
+	ctrl_set_wake(app.ctrl, wake);
 
 	struct termios raw = app.saved_termios;
 	raw_mode(&raw);
