@@ -73,7 +73,9 @@ supplicant_status_fetch(wpa_ctrl *ctrl)
 
 	ctrl_fetch_begin(ctrl);
 	if (ctrl_transact(ctrl, "STATUS", 6, buf, &len) == -1) {
-		wifi_warnx("failed to request wpa_supplicant status");
+		// A wait that a signal ended is no failure of the daemon's.
+		if (ctrl_last_failure(ctrl) != CTRL_FAIL_WOKEN)
+			wifi_warnx("failed to request wpa_supplicant status");
 		return nullptr;
 	}
 	buf[len] = '\0';

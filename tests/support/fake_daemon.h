@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -109,6 +111,32 @@ std::vector<std::string> fake_daemon_requests(fake_daemon *d);
 void fake_daemon_clear_requests(fake_daemon *d);
 // Sends `msg` unasked to the last client that sent a request.
 bool fake_daemon_send(fake_daemon *d, const std::string &msg);
+
+// Sends an event every `period_ms` to the daemon's last client while it
+// lives, as a daemon that stopped answering may still do.
+struct event_ticker {
+	fake_daemon *daemon;
+	int period_ms;
+	std::atomic<bool> stop{ false };
+	std::thread thread;
+
+	event_ticker(fake_daemon *d, int period) : daemon(d), period_ms(period)
+	{
+		thread = std::thread([this] {
+			while (!stop) {
+				(void)fake_daemon_send(daemon,
+				    "<3>CTRL-EVENT-SIGNAL-CHANGE above=1");
+				std::this_thread::sleep_for(
+				    std::chrono::milliseconds(period_ms));
+			}
+		});
+	}
+	~event_ticker()
+	{
+		stop = true;
+		thread.join();
+	}
+};
 
 // The records of an array as lines of text, for comparing whole arrays:
 // "id|ssid|priority|hidden|security|state|bssid" for known networks, with

@@ -457,30 +457,6 @@ ms_since(std::chrono::steady_clock::time_point t0)
 	    std::chrono::steady_clock::now() - t0).count();
 }
 
-// Sends an event every `period_ms` to the daemon's last client while it
-// lives, as a daemon that stopped answering may still do.
-struct event_ticker {
-	fake_daemon *daemon;
-	int period_ms;
-	std::atomic<bool> stop{ false };
-	std::thread thread;
-
-	event_ticker(fake_daemon *d, int period) : daemon(d), period_ms(period)
-	{
-		thread = std::thread([this] {
-			while (!stop) {
-				(void)fake_daemon_send(daemon, "<3>CTRL-EVENT-SIGNAL-CHANGE above=1");
-				std::this_thread::sleep_for(std::chrono::milliseconds(period_ms));
-			}
-		});
-	}
-	~event_ticker()
-	{
-		stop = true;
-		thread.join();
-	}
-};
-
 // A daemon that stops answering but keeps sending events: the wait for a
 // reply still ends, three seconds after the request at the latest.  Then
 // the PING that resynchronises goes unanswered too, and every request
