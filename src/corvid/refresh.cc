@@ -53,16 +53,13 @@ request_recover(void)
 		return false;
 	case CTRL_FAIL_GONE:
 		return reconnect();
-	case CTRL_FAIL_TIMEOUT: {
+	case CTRL_FAIL_TIMEOUT:
 		// A daemon that went away while the request waited shows as
-		// gone to the next request.
-		char pong[8];
-		size_t len = sizeof pong;
-		if (ctrl_transact(app.ctrl, "PING", 4, pong, &len) == 0 ||
+		// gone to the next datagram sent.
+		if (ctrl_probe(app.ctrl) == 0 ||
 		    ctrl_last_failure(app.ctrl) != CTRL_FAIL_GONE)
 			return false;
 		return reconnect();
-	}
 	default:
 		return false;
 	}

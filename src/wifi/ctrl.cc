@@ -413,6 +413,17 @@ ctrl_set_wake(wpa_ctrl *ctrl, int fd)
 	ctrl->wake_fd = fd;
 }
 
+int
+ctrl_probe(wpa_ctrl *ctrl)
+{
+	ctrl->failure = CTRL_FAIL_NONE;
+	if (send_request(ctrl, "PING", 4) == -1)
+		return -1;
+	// Its PONG is owed now: the next request waits for one first.
+	ctrl->resync = true;
+	return 0;
+}
+
 void
 ctrl_fetch_begin(wpa_ctrl *ctrl)
 {

@@ -103,9 +103,13 @@ ctrl_failure ctrl_last_failure(const wpa_ctrl *ctrl);
 // sent, until it is no longer readable.  For a caller that must not miss a
 // signal while a request waits: its pending-signal descriptor.
 void ctrl_set_wake(wpa_ctrl *ctrl, int fd);
-// A fetch of several requests begins: a daemon counted unresponsive gets
-// another chance, and the next request starts with a PING.  The fetches
-// below call it themselves.
+// Sends a PING without waiting for its answer: whether the daemon's socket
+// is still there, after a request that timed out.  0, or -1 with the
+// failure set (CTRL_FAIL_GONE when it went away).
+int ctrl_probe(wpa_ctrl *ctrl);
+// A fetch of several requests (or a command) begins: a daemon counted
+// unresponsive gets another chance, and the next request starts with a
+// PING.  The fetches and commands below call it themselves.
 void ctrl_fetch_begin(wpa_ctrl *ctrl);
 // After the daemon's socket went away (a restart): a new socket at the
 // same local path is connected to the same control path, and the daemon
@@ -238,8 +242,8 @@ bool scan_results_append(scan_results *scan, const scan_result *res);
 void scan_results_sort(scan_results *scan);
 void scan_results_filter(scan_results *scan, const char *text);
 
-// Reads one reply to a BSS request (`len` bytes at `reply`, which is
-// modified) into *res and its "id=" into *id.  1 for a record, 0 for a
+// Reads one reply to a BSS request (`len` bytes at `reply` and a NUL after
+// them; the text is modified) into *res and its "id=" into *id.  1 for a record, 0 for a
 // record to leave out (its SSID decodes to nothing), -1 for a reply that
 // is no record (it has no id: the end of the table, or a failure).
 int bss_record_parse(char *reply, size_t len, scan_result *res,
