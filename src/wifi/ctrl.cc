@@ -188,8 +188,16 @@ ctrl_event_pending(const wpa_ctrl *ctrl)
 ssize_t
 ctrl_event_recv(wpa_ctrl *ctrl, char *buf, size_t cap)
 {
-	if (ctrl->kept_count == 0)
-		return recv(ctrl->fd, buf, cap, MSG_DONTWAIT);
+	// A "PONG" is the late answer to a PING that was not waited for (or
+	// gave up), never an event.
+	while (ctrl->kept_count == 0) {
+		char dgram[8];
+		ssize_t n = recv(ctrl->fd, dgram, sizeof dgram, MSG_DONTWAIT |
+		    MSG_PEEK);
+		if (n == -1 || !is_pong(dgram, static_cast<size_t>(n)))
+			return recv(ctrl->fd, buf, cap, MSG_DONTWAIT);
+		(void)recv(ctrl->fd, dgram, sizeof dgram, MSG_DONTWAIT);
+	}
 	ctrl_kept_event &e = ctrl->kept[ctrl->kept_first];
 	size_t n = e.len < cap ? e.len : cap;
 	memcpy(buf, e.text, n);
