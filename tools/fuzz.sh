@@ -13,7 +13,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 [ $# -gt 0 ] && shift
-targets=${*:-ssid status known scan keys rtnl frame editing}
+targets=${*:-ssid status known scan bss keys rtnl frame editing}
 
 packages="cmake ninja-build clang libclang-rt-14-dev"
 tools/need-packages.sh $packages

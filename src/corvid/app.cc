@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <clocale>
+#include <iterator>
 #include <cstdlib>
 
 #include "app.h"
@@ -37,6 +38,10 @@ cleanup(void)
 	clear_notifications(&app.notifications);
 	if (app.tty_fd != -1)
 		close(app.tty_fd);
+	// The queue's signal watch goes with it: the requests of the exit
+	// path no longer look at it.
+	if (app.ctrl != nullptr)
+		ctrl_set_wake(app.ctrl, -1);
 	if (app.kq_fd != -1)
 		evq_close(app.kq_fd);
 	app.tty_fd = app.kq_fd = -1;
@@ -64,18 +69,6 @@ cleanup(void)
 		_exit(1);
 	}
 }
-
-// The signals whose default action ends the program: each ends it through
-// the normal way out instead, which leaves the screen, gives the terminal
-// back and removes what start-up made.
-static constexpr struct {
-	int sig;
-	const char *name;
-} ending_signals[] = {
-	{SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGINT, "SIGINT"},
-	{SIGQUIT, "SIGQUIT"}, {SIGABRT, "SIGABRT"}, {SIGUSR1, "SIGUSR1"},
-	{SIGUSR2, "SIGUSR2"}, {SIGPIPE, "SIGPIPE"}, {SIGALRM, "SIGALRM"},
-};
 
 // Until the event queue takes them the ending signals are held back, and
 // taken between the steps of start-up: a slow daemon delays the way out by
@@ -241,6 +234,14 @@ corvid_main(int argc, char **argv)
 	default:
 		err(1, "%s", EVQ_REGISTER_CALL);
 	}
+	// A request that waits for its reply still hears these signals.
+	int ends[std::size(ending_signals)];
+	for (size_t i = 0; i < std::size(ending_signals); i++)
+		ends[i] = ending_signals[i].sig;
+	int wake = evq_signal_watch(app.kq_fd, ends, std::size(ends));
+	if (wake == -1)
+		err(1, "%s", EVQ_REGISTER_CALL);
+	ctrl_set_wake(app.ctrl, wake);
 
 	struct termios raw = app.saved_termios;
 	raw_mode(&raw);

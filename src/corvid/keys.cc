@@ -58,7 +58,7 @@ selected_known(void)
 static void
 save_config(void)
 {
-	if (config_save(app.ctrl) != 0)
+	if (config_save(app.ctrl) != 0 && !request_recover())
 		fatalx("failed to update config");
 }
 
@@ -68,8 +68,11 @@ toggle_autoconnect(void)
 	if (const known_network *net = selected_known()) {
 		bool enable = net->state == NETWORK_DISABLED ||
 		    net->state == NETWORK_CURRENT;
-		if (network_set_autoconnect(app.ctrl, net->id, enable) != 0)
+		if (network_set_autoconnect(app.ctrl, net->id, enable) != 0) {
+			if (request_recover())
+				return;
 			fatalx("failed to set autoconnect");
+		}
 		refresh_known();
 	}
 	save_config();
@@ -83,6 +86,8 @@ forget_network(void)
 	if (net == nullptr)
 		return;
 	if (network_remove(app.ctrl, net->id) != 0) {
+		if (request_recover())
+			return;
 		char ssid[SSID_MAX + 1];
 		text_printable(net->ssid, strlen(net->ssid), ssid);
 		fatalx("failed to remove network: %s", ssid);
@@ -92,7 +97,8 @@ forget_network(void)
 }
 
 // Priorities stop at the ends of the int range instead of wrapping round
-// to the other end.
+// to the other end.  A priority that could not be read is no base for a
+// new one: nothing is sent.
 static void
 change_priority(int delta)
 {
@@ -101,10 +107,20 @@ change_priority(int delta)
 
 	if (net == nullptr)
 		return;
+	if (net->unknown & KNOWN_PRIORITY_UNKNOWN) {
+		char ssid[SSID_MAX + 1];
+		text_printable(net->ssid, strlen(net->ssid), ssid);
+		notifyf(&app.notifications, "Priority of %s is unknown: not changed",
+		    ssid);
+		return;
+	}
 	if (__builtin_add_overflow(net->priority, delta, &priority))
 		priority = net->priority;
-	if (network_set_priority(app.ctrl, net->id, priority) != 0)
+	if (network_set_priority(app.ctrl, net->id, priority) != 0) {
+		if (request_recover())
+			return;
 		fatalx("failed to set priority");
+	}
 	save_config();
 	refresh_known();
 }
@@ -113,9 +129,14 @@ static void
 start_scan(void)
 {
 	notify(&app.notifications, "Starting scan...");
-	(void)passive_scan_set(app.ctrl, 1);
-	(void)scan_start(app.ctrl);
-	(void)passive_scan_set(app.ctrl, 0);
+	// A failure is no reason to stop, but a daemon that restarted is
+	// connected to again (and the scan not retried).
+	if (passive_scan_set(app.ctrl, 1) != 0 && request_recover())
+		return;
+	if (scan_start(app.ctrl) != 0 && request_recover())
+		return;
+	if (passive_scan_set(app.ctrl, 0) != 0)
+		(void)request_recover();
 }
 
 int
@@ -173,14 +194,20 @@ handle_input(void *)
 		move_selection(key);
 		break;
 	case 'd':
-		if (supplicant_disconnect(app.ctrl) != 0)
+		if (supplicant_disconnect(app.ctrl) != 0) {
+			if (request_recover())
+				break;
 			fatalx("failed to disconnect");
+		}
 		refresh_status();
 		refresh_known();
 		break;
 	case 'r':
-		if (supplicant_reconnect(app.ctrl) != 0)
+		if (supplicant_reconnect(app.ctrl) != 0) {
+			if (request_recover())
+				break;
 			fatalx("failed to reconnect");
+		}
 		refresh_status();
 		break;
 	case 's':

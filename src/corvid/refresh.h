@@ -5,6 +5,15 @@
 
 #include "state.h"
 
+// What a failed request means, by why it failed.  A terminating signal
+// that came while it waited is served now: the program ends as the signal
+// ends it.  A daemon whose socket went away is connected to again when a
+// socket at the same path answers: attached again, every record fetched
+// again, the notification "Reconnected to wpa_supplicant" added, and true
+// returned: the caller drops its action (the user sees it did not happen).
+// Otherwise false: the caller fails as it would have.
+bool request_recover(void);
+
 void refresh_status(void);
 void refresh_known(void);
 void refresh_scan(void);

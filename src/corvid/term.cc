@@ -137,6 +137,15 @@ fatal(const char *fmt, ...)
 	verr(1, fmt, ap);
 }
 
+const char *
+ending_signal_name(int sig)
+{
+	for (const ending_signal &e : ending_signals)
+		if (e.sig == sig)
+			return e.name;
+	return nullptr;
+}
+
 void
 fatalx(const char *fmt, ...)
 {

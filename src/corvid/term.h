@@ -4,6 +4,7 @@
 
 #include <termios.h>
 
+#include <csignal>
 #include <cstdio>
 
 #include "keyseq.h"
@@ -21,6 +22,21 @@ void restore_screen(void);
 // Gives the terminal its saved attributes back; -1 when that failed.
 int restore_termios(void);
 [[noreturn]] void fatal(const char *fmt, ...) __printflike(1, 2);
+
+// The signals whose default action ends the program: each ends it through
+// the normal way out instead, which leaves the screen, gives the terminal
+// back and removes what start-up made.
+struct ending_signal {
+	int sig;
+	const char *name;
+};
+inline constexpr ending_signal ending_signals[] = {
+	{SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGINT, "SIGINT"},
+	{SIGQUIT, "SIGQUIT"}, {SIGABRT, "SIGABRT"}, {SIGUSR1, "SIGUSR1"},
+	{SIGUSR2, "SIGUSR2"}, {SIGPIPE, "SIGPIPE"}, {SIGALRM, "SIGALRM"},
+};
+// The name of an ending signal, or nullptr for any other number.
+const char *ending_signal_name(int sig);
 [[noreturn]] void fatalx(const char *fmt, ...) __printflike(1, 2);
 
 // The next key (keyseq.h): a byte, a key_code for an editing or cursor

@@ -37,6 +37,7 @@ struct evq_queue {
 	int fd;            // the epoll instance
 	int sigfd;         // signalfd for every signal registered; -1 if none
 	sigset_t sigs;     // the signals registered
+	int watchfd;       // signalfd of evq_signal_watch; -1 if none
 	evq_timer *timers;
 	size_t ntimers;
 	evq_queue *next;
@@ -84,6 +85,8 @@ evq_forget(int evq)
 			close_keep_errno(q->timers[i].fd);
 		if (q->sigfd != -1)
 			close_keep_errno(q->sigfd);
+		if (q->watchfd != -1)
+			close_keep_errno(q->watchfd);
 		free(q->timers);
 		free(q);
 		return;
@@ -106,7 +109,7 @@ evq_open(void)
 		return -1;
 	}
 	q->fd = fd;
-	q->sigfd = -1;
+	q->sigfd = q->watchfd = -1;
 	sigemptyset(&q->sigs);
 	q->next = queues;
 	queues = q;
@@ -390,6 +393,47 @@ int
 evq_poll(int evq, struct evq_event *ev)
 {
 	return evq_next(evq, ev, false);
+}
+
+// A signalfd of its own for the signals watched: a signal that is pending
+// is readable on both, and whichever reads it first takes it.
+int
+evq_signal_watch(int evq, const int *signals, size_t n)
+{
+	evq_queue *q = evq_find(evq);
+	sigset_t set;
+
+	if (q == nullptr) {
+		errno = EBADF;
+		return -1;
+	}
+	sigemptyset(&set);
+	for (size_t i = 0; i < n; i++) {
+		if (sigismember(&q->sigs, signals[i]) != 1) {
+			errno = EINVAL;
+			return -1;
+		}
+		sigaddset(&set, signals[i]);
+	}
+	int fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+	if (fd == -1)
+		return -1;
+	if (q->watchfd != -1)
+		close(q->watchfd);
+	q->watchfd = fd;
+	return fd;
+}
+
+int
+evq_signal_take(int evq)
+{
+	evq_queue *q = evq_find(evq);
+	struct signalfd_siginfo si;
+
+	if (q == nullptr || q->watchfd == -1 ||
+	    take(q->watchfd, &si, sizeof si) != 1)
+		return 0;
+	return static_cast<int>(si.ssi_signo);
 }
 
 void

@@ -197,8 +197,91 @@ evq_poll(int evq, struct evq_event *ev)
 	return evq_next(evq, ev, false);
 }
 
+// The watch is a second kqueue with a signal filter for each signal: the
+// kernel records a delivery in every queue that asks for it.  It is kept
+// by the main queue's descriptor, in a list private to this file.
+struct evq_watch {
+	int evq;
+	int kq;
+	evq_watch *next;
+};
+
+static evq_watch *watches;
+
+static evq_watch *
+watch_find(int evq)
+{
+	for (evq_watch *w = watches; w != nullptr; w = w->next)
+		if (w->evq == evq)
+			return w;
+	return nullptr;
+}
+
+static void
+watch_forget(int evq)
+{
+	for (evq_watch **wp = &watches; *wp != nullptr; wp = &(*wp)->next) {
+		evq_watch *w = *wp;
+		if (w->evq != evq)
+			continue;
+		*wp = w->next;
+		close(w->kq);
+		free(w);
+		return;
+	}
+}
+
+int
+evq_signal_watch(int evq, const int *signals, size_t n)
+{
+	auto *kev = static_cast<struct kevent *>(calloc(n > 0 ? n : 1,
+	    sizeof(struct kevent)));
+	auto *w = static_cast<evq_watch *>(calloc(1, sizeof(evq_watch)));
+	int kq = -1;
+
+	if (kev == nullptr || w == nullptr) {
+		free(kev);
+		free(w);
+		errno = ENOMEM;
+		return -1;
+	}
+	for (size_t i = 0; i < n; i++) {
+		kev[i].ident = static_cast<uintptr_t>(signals[i]);
+		kev[i].filter = EVFILT_SIGNAL;
+		kev[i].flags = EV_ADD;
+	}
+	if ((kq = kqueue()) == -1 || kevent(kq, kev, static_cast<int>(n),
+	    nullptr, 0, nullptr) == -1) {
+		int saved = errno;
+		if (kq != -1)
+			close(kq);
+		free(kev);
+		free(w);
+		errno = saved;
+		return -1;
+	}
+	free(kev);
+	watch_forget(evq);
+	*w = evq_watch{ evq, kq, watches };
+	watches = w;
+	return kq;
+}
+
+int
+evq_signal_take(int evq)
+{
+	static const struct timespec zero = { 0, 0 };
+	evq_watch *w = watch_find(evq);
+	struct kevent kev;
+
+	if (w == nullptr || kevent(w->kq, nullptr, 0, &kev, 1, &zero) != 1)
+		return 0;
+	return static_cast<int>(kev.ident);
+}
+
 void
 evq_close(int evq)
 {
+	watch_forget(evq);
 	close(evq);
 }

@@ -148,6 +148,16 @@ int evq_wait(int evq, struct evq_event *ev);
 // The same without waiting: 1 with an event that is ready now, 0 when none
 // is, -1 with errno set.
 int evq_poll(int evq, struct evq_event *ev);
+// A descriptor, made for `evq` and closed with it, that is readable while
+// one of `signals` (each registered on `evq` already) is waiting to be
+// reported: for a wait elsewhere that must not hold up these signals (a
+// request to the supplicant).  A later call replaces it.  -1 with errno
+// set.
+int evq_signal_watch(int evq, const int *signals, size_t n);
+// Takes one of the signals that the watch descriptor of `evq` reports: its
+// number, or 0 when none is waiting (or there is no watch).  The queue may
+// report it as well later; the signals meant end the program.
+int evq_signal_take(int evq);
 // Closes the queue and everything it created for its sources.
 void evq_close(int evq);
 

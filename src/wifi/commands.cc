@@ -1,4 +1,5 @@
-// The commands that change the supplicant.  Each request under the OK check
+// The commands that change the supplicant.  Each begins as a fetch does:
+// a daemon found unresponsive by an earlier one is asked again.  Each request under the OK check
 // goes through ctrl_command, which reports a failure reply itself; the
 // messages here come on top of that.
 
@@ -26,6 +27,7 @@ scan_start(wpa_ctrl *ctrl)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	if (ctrl_command(ctrl, reply, ok_len(&len), "SCAN") == 0)
 		return 0;
 	wifi_warnx("failed to initiate scan");
@@ -38,6 +40,7 @@ passive_scan_set(wpa_ctrl *ctrl, int value)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	if (ctrl_command(ctrl, reply, ok_len(&len), "SET passive_scan %d",
 	    value) == 0)
 		return 0;
@@ -56,6 +59,7 @@ network_add(wpa_ctrl *ctrl, const char *ssid)
 	const char *errstr;
 	int id;
 
+	ctrl_fetch_begin(ctrl);
 	if (ctrl_transact(ctrl, "ADD_NETWORK", 11, reply, &len) == -1)
 		return -1;
 	reply[len] = '\0';
@@ -83,6 +87,7 @@ network_select(wpa_ctrl *ctrl, int id, int freq)
 	size_t len;
 	int rc;
 
+	ctrl_fetch_begin(ctrl);
 	if (id == -1)
 		rc = ctrl_query(ctrl, reply, ok_len(&len), "SELECT_NETWORK any");
 	else if (freq != 0)
@@ -101,6 +106,7 @@ network_set_psk(wpa_ctrl *ctrl, int id, const char *psk)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	return ctrl_command(ctrl, reply, ok_len(&len),
 	    "SET_NETWORK %d psk \"%s\"", id, psk);
 }
@@ -114,6 +120,7 @@ network_set_eap(wpa_ctrl *ctrl, int id, const char *identity,
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	if (ctrl_command(ctrl, reply, ok_len(&len),
 	    "SET_NETWORK %d password \"%s\"", id, password) != 0 ||
 	    ctrl_command(ctrl, reply, ok_len(&len),
@@ -130,6 +137,7 @@ network_set_open(wpa_ctrl *ctrl, int id)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	return ctrl_command(ctrl, reply, ok_len(&len),
 	    "SET_NETWORK %d key_mgmt NONE", id);
 }
@@ -140,6 +148,7 @@ config_save(wpa_ctrl *ctrl)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	if (ctrl_command(ctrl, reply, ok_len(&len), "SET update_config 1") != 0) {
 		wifi_warnx("(wpa_ctrl) failed to set update_config=1");
 		return -1;
@@ -157,6 +166,7 @@ supplicant_reconnect(wpa_ctrl *ctrl)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	return ctrl_command(ctrl, reply, ok_len(&len), "RECONNECT");
 }
 
@@ -166,6 +176,7 @@ supplicant_disconnect(wpa_ctrl *ctrl)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	return ctrl_command(ctrl, reply, ok_len(&len), "DISCONNECT");
 }
 
@@ -175,6 +186,7 @@ network_remove(wpa_ctrl *ctrl, int id)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	return ctrl_command(ctrl, reply, ok_len(&len), "REMOVE_NETWORK %d", id);
 }
 
@@ -184,6 +196,7 @@ network_set_autoconnect(wpa_ctrl *ctrl, int id, bool enable)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	return ctrl_command(ctrl, reply, ok_len(&len), "%s_NETWORK %d",
 	    enable ? "ENABLE" : "DISABLE", id);
 }
@@ -194,6 +207,7 @@ network_set_priority(wpa_ctrl *ctrl, int id, int priority)
 	char reply[OK_CAPACITY + 1];
 	size_t len;
 
+	ctrl_fetch_begin(ctrl);
 	return ctrl_command(ctrl, reply, ok_len(&len),
 	    "SET_NETWORK %d priority %d", id, priority);
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <errno.h>
 #include <poll.h>
 #include <unistd.h>
@@ -85,6 +86,7 @@ ctrl_open(const char *path)
 		return nullptr;
 	if ((ctrl = static_cast<wpa_ctrl *>(calloc(1, sizeof *ctrl))) == nullptr)
 		return nullptr;
+	ctrl->wake_fd = -1;
 	ctrl->fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 	if (ctrl->fd == -1)
 		goto fail;
@@ -186,8 +188,16 @@ ctrl_event_pending(const wpa_ctrl *ctrl)
 ssize_t
 ctrl_event_recv(wpa_ctrl *ctrl, char *buf, size_t cap)
 {
-	if (ctrl->kept_count == 0)
-		return recv(ctrl->fd, buf, cap, MSG_DONTWAIT);
+	// A "PONG" is the late answer to a PING that was not waited for (or
+	// gave up), never an event.
+	while (ctrl->kept_count == 0) {
+		char dgram[8];
+		ssize_t n = recv(ctrl->fd, dgram, sizeof dgram, MSG_DONTWAIT |
+		    MSG_PEEK);
+		if (n == -1 || !is_pong(dgram, static_cast<size_t>(n)))
+			return recv(ctrl->fd, buf, cap, MSG_DONTWAIT);
+		(void)recv(ctrl->fd, dgram, sizeof dgram, MSG_DONTWAIT);
+	}
 	ctrl_kept_event &e = ctrl->kept[ctrl->kept_first];
 	size_t n = e.len < cap ? e.len : cap;
 	memcpy(buf, e.text, n);
@@ -198,26 +208,62 @@ ctrl_event_recv(wpa_ctrl *ctrl, char *buf, size_t cap)
 	return static_cast<ssize_t>(n);
 }
 
-// Waits up to CTRL_REPLY_TIMEOUT_MS for a datagram.  A signal that
-// interrupts the wait does not end it early.  0, or -1 on time-out, error
-// or hang-up.
-static int
-wait_readable(int fd)
+static int64_t
+now_ms(void)
 {
-	struct timespec start, now;
+	struct timespec ts;
 
-	clock_gettime(CLOCK_MONOTONIC, &start);
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// The failure that a system error of the socket means: the daemon's
+// socket is gone when nothing is bound at its path any more, or when the
+// socket bound there now is another one (a restarted daemon).
+static ctrl_failure
+failure_of(int err)
+{
+	return err == ECONNREFUSED || err == ENOENT || err == ENOTCONN ?
+	    CTRL_FAIL_GONE : CTRL_FAIL_IO;
+}
+
+static int
+fail(wpa_ctrl *ctrl, ctrl_failure why)
+{
+	ctrl->failure = why;
+	return -1;
+}
+
+// Waits until a datagram is there, or until `deadline` (monotonic
+// milliseconds) has passed.  A signal that interrupts the wait does not end
+// it; the wake descriptor, once readable, does.  0, or -1 with the failure
+// set.
+static int
+wait_readable(wpa_ctrl *ctrl, int64_t deadline)
+{
 	for (;;) {
-		clock_gettime(CLOCK_MONOTONIC, &now);
-		long spent = (now.tv_sec - start.tv_sec) * 1000 +
-		    (now.tv_nsec - start.tv_nsec) / 1000000;
-		struct pollfd pfd = { fd, POLLIN, 0 };
-		int r = poll(&pfd, 1, static_cast<int>(spent < CTRL_REPLY_TIMEOUT_MS ?
-		    CTRL_REPLY_TIMEOUT_MS - spent : 0));
+		int64_t left = deadline - now_ms();
+		struct pollfd pfd[2] = {
+			{ ctrl->fd, POLLIN, 0 }, { ctrl->wake_fd, POLLIN, 0 },
+		};
+		int r = poll(pfd, ctrl->wake_fd >= 0 ? 2 : 1, static_cast<int>(
+		    left > 0 ? left : 0));
 		if (r == -1 && errno == EINTR)
 			continue;
-		if (r != 1 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
-			return -1;
+		if (r == -1)
+			return fail(ctrl, CTRL_FAIL_IO);
+		if (ctrl->wake_fd >= 0 && pfd[1].revents != 0)
+			return fail(ctrl, CTRL_FAIL_WOKEN);
+		if (r == 0)
+			return fail(ctrl, CTRL_FAIL_TIMEOUT);
+		if (pfd[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+			int err = 0;
+			socklen_t len = sizeof err;
+			if (getsockopt(ctrl->fd, SOL_SOCKET, SO_ERROR, &err,
+			    &len) == -1)
+				err = errno;
+			return fail(ctrl, failure_of(err));
+		}
 		return 0;
 	}
 }
@@ -236,27 +282,47 @@ drain(wpa_ctrl *ctrl)
 			event_keep(ctrl, dgram, static_cast<size_t>(n));
 }
 
-// Waits for the next datagram that is a reply and receives at most `cap`
-// bytes of it.  Events are kept for the event reader; a "PONG" is dropped
-// unless one is awaited: no other request is answered that way, so it can
-// only be the late answer to an earlier resynchronisation.  A datagram is
-// received whole (up to the longest event) and classified before it is cut
-// to `cap`, so that a reply buffer of a few bytes still tells an "IFNAME="
-// event from a reply.  Each wait restarts the time-out.
+static int
+send_request(wpa_ctrl *ctrl, const char *req, size_t len)
+{
+	ssize_t n = send(ctrl->fd, req, len, 0);
+
+	if (n == static_cast<ssize_t>(len))
+		return 0;
+	return fail(ctrl, n == -1 ? failure_of(errno) : CTRL_FAIL_IO);
+}
+
+// Waits for the next datagram that is a reply to the request sent at
+// `sent` and receives at most `cap` bytes of it.  Events are kept for the
+// event reader; a "PONG" is dropped unless one is awaited: no other request
+// is answered that way, so it can only be the late answer to an earlier
+// resynchronisation.  A datagram is received whole (up to the longest
+// event) and classified before it is cut to `cap`, so that a reply buffer
+// of a few bytes still tells an "IFNAME=" event from a reply.  The wait
+// ends CTRL_REPLY_TIMEOUT_MS after the last datagram, and `total_ms` after
+// the request was sent at the latest.
 static ssize_t
-reply_wait(wpa_ctrl *ctrl, char *buf, size_t cap, bool want_pong)
+reply_wait(wpa_ctrl *ctrl, char *buf, size_t cap, bool want_pong,
+    int64_t sent, int total_ms)
 {
 	char dgram[CTRL_EVENT_MAX];
 	// A buffer at least as large as any event takes the datagram itself.
 	char *into = cap >= sizeof dgram ? buf : dgram;
 	size_t room = cap >= sizeof dgram ? cap : sizeof dgram;
+	int64_t last = sent;
 
 	for (;;) {
-		if (wait_readable(ctrl->fd) == -1)
+		int64_t deadline = last + CTRL_REPLY_TIMEOUT_MS;
+		if (deadline > sent + total_ms)
+			deadline = sent + total_ms;
+		if (wait_readable(ctrl, deadline) == -1)
 			return -1;
 		ssize_t n = recv(ctrl->fd, into, room, 0);
+		if (n == -1 && (errno == EAGAIN || errno == EINTR))
+			continue;
 		if (n == -1)
-			return -1;
+			return fail(ctrl, failure_of(errno));
+		last = now_ms();
 		auto len = static_cast<size_t>(n);
 		if (is_event(into, len)) {
 			event_keep(ctrl, into, len);
@@ -275,20 +341,63 @@ reply_wait(wpa_ctrl *ctrl, char *buf, size_t cap, bool want_pong)
 // After a request gave up waiting, its reply may still come, and would be
 // taken for the reply to the next request.  The supplicant answers in
 // order, so once the answer to a "PING" sent now has arrived, every reply
-// owed before it has arrived too and has been dropped on the way.
+// owed before it has arrived too and has been dropped on the way.  A PING
+// that is not answered either makes the daemon unresponsive.
 static int
 resync(wpa_ctrl *ctrl)
 {
 	char buf[8];
 	ssize_t n;
 
-	if (send(ctrl->fd, "PING", 4, 0) != 4)
+	if (send_request(ctrl, "PING", 4) == -1)
 		return -1;
+	int64_t sent = now_ms();
 	do {
-		if ((n = reply_wait(ctrl, buf, sizeof buf, true)) == -1)
+		n = reply_wait(ctrl, buf, sizeof buf, true, sent,
+		    CTRL_REQUEST_TIMEOUT_MS);
+		if (n == -1) {
+			if (ctrl->failure == CTRL_FAIL_TIMEOUT) {
+				ctrl->unresponsive = true;
+				ctrl->failure = CTRL_FAIL_UNRESPONSIVE;
+			}
 			return -1;
+		}
 	} while (!is_pong(buf, static_cast<size_t>(n)));
 	ctrl->resync = false;
+	return 0;
+}
+
+// One request and its reply, waiting `total_ms` at most (and, when a
+// resynchronisation is owed and `may_resync` is set, as long again for it).
+static int
+transact(wpa_ctrl *ctrl, const char *req, size_t req_len, char *reply,
+    size_t *reply_len, int total_ms, bool may_resync)
+{
+	ssize_t n;
+
+	ctrl->failure = CTRL_FAIL_NONE;
+	if (ctrl->unresponsive)
+		return fail(ctrl, CTRL_FAIL_UNRESPONSIVE);
+	if (ctrl->wake_fd >= 0) {
+		struct pollfd pfd = { ctrl->wake_fd, POLLIN, 0 };
+		if (poll(&pfd, 1, 0) > 0)
+			return fail(ctrl, CTRL_FAIL_WOKEN);
+	}
+	drain(ctrl);
+	if (may_resync && ctrl->resync && resync(ctrl) == -1)
+		return -1;
+	if (send_request(ctrl, req, req_len) == -1)
+		return -1;
+	int64_t sent = now_ms();
+	bool ping = req_len == 4 && memcmp(req, "PING", 4) == 0;
+	if ((n = reply_wait(ctrl, reply, *reply_len, ping, sent,
+	    total_ms)) == -1) {
+		if (ctrl->failure == CTRL_FAIL_TIMEOUT ||
+		    ctrl->failure == CTRL_FAIL_WOKEN)
+			ctrl->resync = true;
+		return -1;
+	}
+	*reply_len = static_cast<size_t>(n);
 	return 0;
 }
 
@@ -296,20 +405,37 @@ int
 ctrl_transact(wpa_ctrl *ctrl, const char *req, size_t req_len, char *reply,
     size_t *reply_len)
 {
-	ssize_t n;
+	return transact(ctrl, req, req_len, reply, reply_len,
+	    CTRL_REQUEST_TIMEOUT_MS, true);
+}
 
-	drain(ctrl);
-	if (ctrl->resync && resync(ctrl) == -1)
+ctrl_failure
+ctrl_last_failure(const wpa_ctrl *ctrl)
+{
+	return ctrl->failure;
+}
+
+void
+ctrl_set_wake(wpa_ctrl *ctrl, int fd)
+{
+	ctrl->wake_fd = fd;
+}
+
+int
+ctrl_probe(wpa_ctrl *ctrl)
+{
+	ctrl->failure = CTRL_FAIL_NONE;
+	if (send_request(ctrl, "PING", 4) == -1)
 		return -1;
-	if (send(ctrl->fd, req, req_len, 0) != static_cast<ssize_t>(req_len))
-		return -1;
-	bool ping = req_len == 4 && memcmp(req, "PING", 4) == 0;
-	if ((n = reply_wait(ctrl, reply, *reply_len, ping)) == -1) {
-		ctrl->resync = true;
-		return -1;
-	}
-	*reply_len = static_cast<size_t>(n);
+	// Its PONG is owed now: the next request waits for one first.
+	ctrl->resync = true;
 	return 0;
+}
+
+void
+ctrl_fetch_begin(wpa_ctrl *ctrl)
+{
+	ctrl->unresponsive = false;
 }
 
 // The request as a warning shows it: the value of a psk or password setting
@@ -393,12 +519,13 @@ ctrl_query(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
 }
 
 static int
-ctrl_register(wpa_ctrl *ctrl, const char *req)
+ctrl_register(wpa_ctrl *ctrl, const char *req, int total_ms, bool may_resync)
 {
 	char reply[2];
 	size_t len = sizeof reply;
 
-	if (ctrl_transact(ctrl, req, strlen(req), reply, &len) == -1)
+	if (transact(ctrl, req, strlen(req), reply, &len, total_ms,
+	    may_resync) == -1)
 		return -1;
 	return len == 2 && reply[0] == 'O' && reply[1] == 'K' ? 0 : -1;
 }
@@ -406,11 +533,75 @@ ctrl_register(wpa_ctrl *ctrl, const char *req)
 int
 ctrl_attach(wpa_ctrl *ctrl)
 {
-	return ctrl_register(ctrl, "ATTACH");
+	if (ctrl_register(ctrl, "ATTACH", CTRL_REQUEST_TIMEOUT_MS, true) == -1)
+		return -1;
+	ctrl->attached = true;
+	return 0;
 }
 
+// At exit: a reply owed to an earlier request may be taken for DETACH's,
+// which does no harm then, and is not worth a PING's wait.
 int
 ctrl_detach(wpa_ctrl *ctrl)
 {
-	return ctrl_register(ctrl, "DETACH");
+	ctrl->attached = false;
+	return ctrl_register(ctrl, "DETACH", CTRL_DETACH_TIMEOUT_MS, false);
+}
+
+int
+ctrl_reconnect(wpa_ctrl *ctrl)
+{
+	struct sockaddr_un local, dest;
+	socklen_t local_len, dest_len;
+	char pong[8];
+	size_t len = sizeof pong;
+
+	ctrl->failure = CTRL_FAIL_NONE;
+	// A connection that ctrl_open did not make has no path to use again.
+	if (ctrl->local_addr.sun_path[0] == '\0' ||
+	    (local_len = local_addr_set(&local, ctrl->local_addr.sun_path)) == 0 ||
+	    (dest_len = local_addr_set(&dest, ctrl->dest_addr.sun_path)) == 0) {
+		errno = EINVAL;
+		return fail(ctrl, CTRL_FAIL_IO);
+	}
+	int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+	if (fd == -1)
+		return fail(ctrl, CTRL_FAIL_IO);
+	// The old socket keeps its descriptor until the new one answers, but
+	// no daemon can reach it any more: its path goes to the new one.
+	(void)unlink(ctrl->local_addr.sun_path);
+	if (bind(fd, reinterpret_cast<sockaddr *>(&local), local_len) == -1 ||
+	    connect(fd, reinterpret_cast<sockaddr *>(&dest), dest_len) == -1) {
+		int saved = errno;
+		close(fd);
+		errno = saved;
+		return fail(ctrl, failure_of(saved));
+	}
+
+	// The requests go over the new socket while the old descriptor waits.
+	int old = ctrl->fd;
+	bool attached = ctrl->attached;
+	ctrl->fd = fd;
+	ctrl->resync = ctrl->unresponsive = false;
+	bool up = transact(ctrl, "PING", 4, pong, &len,
+	    CTRL_REQUEST_TIMEOUT_MS, false) == 0 && is_pong(pong, len) &&
+	    (!attached || ctrl_attach(ctrl) == 0);
+	ctrl->fd = old;
+	if (!up) {
+		int saved = errno;
+		close(fd);
+		errno = saved;
+		if (ctrl->failure == CTRL_FAIL_NONE)
+			ctrl->failure = CTRL_FAIL_IO;
+		return -1;
+	}
+	if (dup2(fd, old) == -1 || fcntl(old, F_SETFD, FD_CLOEXEC) == -1) {
+		int saved = errno;
+		close(fd);
+		errno = saved;
+		return fail(ctrl, CTRL_FAIL_IO);
+	}
+	close(fd);
+	ctrl->attached = attached;
+	return 0;
 }

@@ -96,6 +96,7 @@ record_free(record_array<T> *array)
 struct reply_reader {
 	char *pos;
 	char *end;
+	bool cut;       // the reply filled its buffer in the middle of a line
 };
 
 // Starts reading `len` received bytes, NUL-terminated, of a reply read with
@@ -106,12 +107,13 @@ struct reply_reader {
 inline reply_reader
 reply_begin(char *buf, size_t len, size_t cap)
 {
-	reply_reader rd = { buf, buf + len };
+	reply_reader rd = { buf, buf + len, false };
 
 	if (len == cap && len > 0 && buf[len - 1] != '\n') {
 		auto *nl = static_cast<char *>(memrchr(buf, '\n', len));
 		rd.end = nl != nullptr ? nl : buf;
 		*rd.end = '\0';
+		rd.cut = true;
 	}
 	return rd;
 }
@@ -187,38 +189,75 @@ warn_text(const char *s, char *out, size_t size)
 	return out;
 }
 
-// Fetches one of the list replies and builds an array from its lines after
-// the column header.  `parse(line, &rec)` fills a record from a line, or
-// returns false for a line to leave out.  The new array (possibly empty),
-// or nullptr.
-template <typename T, typename Parse>
+// Whether a query's failure leaves the fetch that made it going: a time-out
+// of one query (the daemon answered the PING after it) degrades that field
+// alone; a daemon gone, unresponsive or a wake-up ends the fetch.
+inline bool
+query_failure_tolerated(const wpa_ctrl *ctrl)
+{
+	ctrl_failure f = ctrl_last_failure(ctrl);
+
+	return f == CTRL_FAIL_NONE || f == CTRL_FAIL_TIMEOUT;
+}
+
+// A new, empty array, or nullptr with the warning "malloc".
+template <typename T>
 record_array<T> *
-record_fetch(wpa_ctrl *ctrl, const char *req, Parse parse)
+record_new(void)
+{
+	auto *array = static_cast<record_array<T> *>(calloc(1, sizeof(
+	    record_array<T>)));
+
+	if (array == nullptr)
+		wifi_warn("malloc");
+	return array;
+}
+
+// Whether a list reply of `len` bytes may have been cut by the daemon:
+// another line of up to `line_max` bytes would not have fitted into its
+// buffer after it, or the reply was cut here in the middle of a line.
+inline bool
+reply_full(size_t len, const reply_reader &rd, size_t line_max)
+{
+	return rd.cut || len + line_max >= DAEMON_REPLY_MAX;
+}
+
+// Fetches one of the list replies and appends a record to `array` for each
+// of its lines after the column header.  `parse(line, &rec)` fills a record
+// from a line and returns 1 to keep it, 0 to leave the line out, -1 to
+// fail the fetch.  0, with *full telling whether the reply may have been
+// cut (lines of up to `line_max` bytes), or -1 (the array is then freed).
+template <typename T, typename Parse>
+int
+record_page(wpa_ctrl *ctrl, const char *req, record_array<T> *array,
+    size_t line_max, bool *full, Parse parse)
 {
 	char buf[REPLY_CAPACITY + 1], *line;
 	size_t len = REPLY_CAPACITY;
-	record_array<T> *array;
 
-	if (ctrl_transact(ctrl, req, strlen(req), buf, &len) == -1)
-		return nullptr;
-	buf[len] = '\0';
-	if ((array = static_cast<record_array<T> *>(calloc(1,
-	    sizeof *array))) == nullptr) {
-		wifi_warn("malloc");
-		return nullptr;
+	if (ctrl_transact(ctrl, req, strlen(req), buf, &len) == -1) {
+		record_free(array);
+		return -1;
 	}
+	buf[len] = '\0';
 	reply_reader rd = reply_begin(buf, len, REPLY_CAPACITY);
+	*full = reply_full(len, rd, line_max);
 	if (reply_line(&rd) == nullptr)         // the column header
-		return array;
+		return 0;
 	while ((line = reply_line(&rd)) != nullptr) {
 		T rec{};
-		if (!parse(line, &rec))
+		int r = parse(line, &rec);
+		if (r == -1) {
+			record_free(array);
+			return -1;
+		}
+		if (r == 0)
 			continue;
 		if (!record_append(array, &rec)) {
 			wifi_warn("reallocarray");
 			record_free(array);
-			return nullptr;
+			return -1;
 		}
 	}
-	return array;
+	return 0;
 }

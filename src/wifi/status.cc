@@ -39,7 +39,7 @@ status_field(supplicant_status *status, std::string_view key)
 }
 
 // The frequency of the access point `bssid`, or 0 when the supplicant does
-// not name one.
+// not name one; -1 when the query failed in a way that ends the fetch.
 static int
 bss_freq(wpa_ctrl *ctrl, const char *bssid)
 {
@@ -50,7 +50,7 @@ bss_freq(wpa_ctrl *ctrl, const char *bssid)
 		char text[64];
 		wifi_warnx("failed to fetch frequency for %s",
 		    warn_text(bssid, text, sizeof text));
-		return 0;
+		return query_failure_tolerated(ctrl) ? 0 : -1;
 	}
 	std::string_view v(reply, len);
 	int freq = 0;
@@ -58,7 +58,7 @@ bss_freq(wpa_ctrl *ctrl, const char *bssid)
 		return 0;
 	auto digits = v.substr(5);
 	if (std::from_chars(digits.data(), digits.data() + digits.size(),
-	    freq).ec != std::errc())
+	    freq).ec != std::errc() || freq < 0)
 		return 0;
 	return freq;
 }
@@ -71,8 +71,11 @@ supplicant_status_fetch(wpa_ctrl *ctrl)
 	supplicant_status *status;
 	char *line;
 
+	ctrl_fetch_begin(ctrl);
 	if (ctrl_transact(ctrl, "STATUS", 6, buf, &len) == -1) {
-		wifi_warnx("failed to request wpa_supplicant status");
+		// A wait that a signal ended is no failure of the daemon's.
+		if (ctrl_last_failure(ctrl) != CTRL_FAIL_WOKEN)
+			wifi_warnx("failed to request wpa_supplicant status");
 		return nullptr;
 	}
 	buf[len] = '\0';
@@ -102,8 +105,11 @@ supplicant_status_fetch(wpa_ctrl *ctrl)
 	}
 
 	status->freq = 0;
-	if (status->bssid != nullptr)
-		status->freq = bss_freq(ctrl, status->bssid);
+	if (status->bssid != nullptr &&
+	    (status->freq = bss_freq(ctrl, status->bssid)) == -1) {
+		supplicant_status_free(status);
+		return nullptr;
+	}
 	if (status->ssid != nullptr)
 		ssid_unescape(status->ssid, strlen(status->ssid));
 	return status;

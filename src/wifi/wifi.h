@@ -20,7 +20,13 @@ void wifi_warnings_to(void (*sink)(const char *text));
 // ---------------------------------------------------------------------------
 // Control connection and request transport
 
+// A request waits CTRL_REPLY_TIMEOUT_MS after the last datagram it saw,
+// but never more than CTRL_REQUEST_TIMEOUT_MS in all after it was sent:
+// events that keep coming do not keep it waiting.  DETACH at exit waits
+// CTRL_DETACH_TIMEOUT_MS at most.
 inline constexpr int CTRL_REPLY_TIMEOUT_MS = 1000;
+inline constexpr int CTRL_REQUEST_TIMEOUT_MS = 3000;
+inline constexpr int CTRL_DETACH_TIMEOUT_MS = 500;
 inline constexpr size_t CTRL_REQUEST_MAX = 128;
 inline constexpr const char *CTRL_DEFAULT_DIR = "/var/run/wpa_supplicant";
 
@@ -35,12 +41,28 @@ struct ctrl_kept_event {
 	size_t len;
 };
 
+// Why the last request failed.
+enum ctrl_failure {
+	CTRL_FAIL_NONE = 0,       // it did not fail, or was refused unsent
+	CTRL_FAIL_TIMEOUT,        // no reply in time; the daemon may only be slow
+	CTRL_FAIL_UNRESPONSIVE,   // no reply, and no answer to a PING either
+	CTRL_FAIL_WOKEN,          // the wake descriptor became readable
+	CTRL_FAIL_GONE,           // the daemon's socket went away
+	CTRL_FAIL_IO,             // another error of send, poll or receive
+};
+
 struct wpa_ctrl {
 	int fd;
 	char *tmp_dir;                  // private directory of the local socket
 	struct sockaddr_un local_addr;  // empty path: not formed yet
 	struct sockaddr_un dest_addr;
 	bool resync;                    // a request gave up: its reply may follow
+	// A request timed out and the PING after it did too: every request
+	// fails at once until the next fetch begins (ctrl_fetch_begin).
+	bool unresponsive;
+	bool attached;                  // ATTACH was answered OK (and no DETACH)
+	ctrl_failure failure;           // of the last request
+	int wake_fd;                    // ends any wait when readable; -1: none
 	ctrl_kept_event kept[CTRL_EVENTS_KEPT];  // a ring, oldest at kept_first
 	size_t kept_first;
 	size_t kept_count;
@@ -71,8 +93,31 @@ int ctrl_command(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
 int ctrl_query(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
     const char *fmt, ...) __printflike(4, 5);
 int ctrl_attach(wpa_ctrl *ctrl);
+// Waits CTRL_DETACH_TIMEOUT_MS at most, and sends no PING first.
 int ctrl_detach(wpa_ctrl *ctrl);
 int ctrl_fd(wpa_ctrl *ctrl);
+// Why the last request failed (CTRL_FAIL_NONE after one that did not).
+ctrl_failure ctrl_last_failure(const wpa_ctrl *ctrl);
+// Watches `fd` (-1: nothing) in every wait for a reply: once it is
+// readable, requests fail at once with CTRL_FAIL_WOKEN and nothing more is
+// sent, until it is no longer readable.  For a caller that must not miss a
+// signal while a request waits: its pending-signal descriptor.
+void ctrl_set_wake(wpa_ctrl *ctrl, int fd);
+// Sends a PING without waiting for its answer: whether the daemon's socket
+// is still there, after a request that timed out.  0, or -1 with the
+// failure set (CTRL_FAIL_GONE when it went away).
+int ctrl_probe(wpa_ctrl *ctrl);
+// A fetch of several requests (or a command) begins: a daemon counted
+// unresponsive gets another chance, and the next request starts with a
+// PING.  The fetches and commands below call it themselves.
+void ctrl_fetch_begin(wpa_ctrl *ctrl);
+// After the daemon's socket went away (a restart): a new socket at the
+// same local path is connected to the same control path, and the daemon
+// must answer PING; a connection that was attached is attached again.  The
+// descriptor keeps its number (an event queue must watch it again: the old
+// socket it watched is closed).  Kept events stay.  0, or -1 with the old
+// connection left as it was, dead.
+int ctrl_reconnect(wpa_ctrl *ctrl);
 // Whether event messages were kept while requests waited.
 bool ctrl_event_pending(const wpa_ctrl *ctrl);
 // The next event message: the oldest kept one, else one datagram received
@@ -125,12 +170,22 @@ struct supplicant_status {
 	char *ip_address;
 };
 
+// Fields of a known network that could not be read: they hold the value
+// they are drawn with (priority 3, or -1 for a reply that is no number;
+// not hidden; N/A), which is no value to build a change on.
+enum : unsigned {
+	KNOWN_PRIORITY_UNKNOWN = 1u << 0,
+	KNOWN_HIDDEN_UNKNOWN = 1u << 1,
+	KNOWN_SECURITY_UNKNOWN = 1u << 2,
+};
+
 struct known_network {
 	int id;
 	int priority;
 	bool scan_ssid;
 	security_type security;
 	network_state state;
+	unsigned unknown;       // KNOWN_*_UNKNOWN
 	char ssid[SSID_MAX + 1];
 	struct ether_addr bssid;
 };
@@ -154,20 +209,45 @@ struct record_array {
 using known_networks = record_array<known_network>;
 using scan_results = record_array<scan_result>;
 
+// The daemon builds every reply in a buffer of this size (the text and a
+// NUL): a list that fills it was cut after its last whole line.
+inline constexpr size_t DAEMON_REPLY_MAX = 4096;
+// The fields of a BSS record that a scan result needs, as a BSS request's
+// MASK: id, bssid, freq, level, flags and ssid.
+inline constexpr unsigned BSS_MASK_SCAN = 0x1887;
+// The most records a fetch gathers from pages or a BSS walk; the rest of a
+// longer list (no daemon keeps one) is left out.
+inline constexpr size_t KNOWN_MAX = 16384;
+inline constexpr size_t SCAN_MAX = 4096;
+
 supplicant_status *supplicant_status_fetch(wpa_ctrl *ctrl);
 void supplicant_status_free(supplicant_status *status);
 
+// LIST_NETWORKS, then "LIST_NETWORKS LAST_ID=%d" after the last id listed
+// while a reply came back full; three GET_NETWORK queries per network.  A
+// line whose id is no int is left out.  nullptr when a request failed for
+// another reason than a time-out of one query.
 known_networks *known_networks_fetch(wpa_ctrl *ctrl);
 void known_networks_free(known_networks *known);
 bool known_networks_append(known_networks *known, const known_network *net);
 void known_networks_sort(known_networks *known);
 void known_networks_filter(known_networks *known, const char *text);
 
+// SCAN_RESULTS; when it came back full, the whole table again one BSS at
+// a time ("BSS FIRST", then "BSS NEXT-%u", with BSS_MASK_SCAN), which
+// replaces the lines when the walk reaches its end.
 scan_results *scan_results_fetch(wpa_ctrl *ctrl);
 void scan_results_free(scan_results *scan);
 bool scan_results_append(scan_results *scan, const scan_result *res);
 void scan_results_sort(scan_results *scan);
 void scan_results_filter(scan_results *scan, const char *text);
+
+// Reads one reply to a BSS request (`len` bytes at `reply` and a NUL after
+// them; the text is modified) into *res and its "id=" into *id.  1 for a record, 0 for a
+// record to leave out (its SSID decodes to nothing), -1 for a reply that
+// is no record (it has no id: the end of the table, or a failure).
+int bss_record_parse(char *reply, size_t len, scan_result *res,
+    unsigned *id);
 
 // Decodes the supplicant's escapes in place; returns `text`.
 char *ssid_unescape(char *text, size_t len);

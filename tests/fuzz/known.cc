@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "responder.h"
 
@@ -17,10 +19,23 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	if (known == nullptr || known->count > known->capacity)
 		abort();
-	// One LIST_NETWORKS, then priority, scan_ssid and key_mgmt of each
-	// network in the order listed, each naming that network's id.
-	if (r.requests.size() != 1 + 3 * known->count ||
-	    r.requests[0] != "LIST_NETWORKS")
+	// One LIST_NETWORKS (and pages after a full reply), then priority,
+	// scan_ssid and key_mgmt of each network in the order listed, each
+	// naming that network's id.
+	if (r.requests.empty() || r.requests[0] != "LIST_NETWORKS")
+		abort();
+	std::vector<std::string> queries;
+	for (size_t i = 1; i < r.requests.size(); i++) {
+		if (r.requests[i].starts_with("LIST_NETWORKS")) {
+			if (!r.requests[i].starts_with("LIST_NETWORKS LAST_ID="))
+				abort();
+			continue;
+		}
+		queries.push_back(r.requests[i]);
+	}
+	r.requests = queries;
+	r.requests.insert(r.requests.begin(), "LIST_NETWORKS");
+	if (r.requests.size() != 1 + 3 * known->count)
 		abort();
 	for (size_t i = 0; i < known->count; i++) {
 		const known_network &net = known->items[i];

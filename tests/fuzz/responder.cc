@@ -103,6 +103,7 @@ responder_start(responder *r, std::string_view data)
 		return nullptr;
 	}
 	ctrl->fd = sv[0];
+	ctrl->wake_fd = -1;
 	(void)fcntl(sv[0], F_SETFL, fcntl(sv[0], F_GETFL) | O_NONBLOCK);
 	r->fd = sv[1];
 	r->thread = std::thread(serve, r);

@@ -15,8 +15,12 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	if (scan == nullptr || scan->count > scan->capacity)
 		abort();
-	if (r.requests.size() != 1 || r.requests[0] != "SCAN_RESULTS")
+	// SCAN_RESULTS, and after a full reply a walk of BSS records.
+	if (r.requests.empty() || r.requests[0] != "SCAN_RESULTS")
 		abort();
+	for (size_t i = 1; i < r.requests.size(); i++)
+		if (!r.requests[i].starts_with(i == 1 ? "BSS FIRST " : "BSS NEXT-"))
+			abort();
 	for (size_t i = 0; i < scan->count; i++) {
 		const scan_result &res = scan->items[i];
 		if (memchr(res.ssid, '\0', sizeof res.ssid) == nullptr)

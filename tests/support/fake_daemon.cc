@@ -33,6 +33,59 @@ lines_reply(const char *header, const std::vector<std::string> &lines)
 	return s;
 }
 
+// The daemon's lists are cut after the last whole line that fits its
+// reply buffer.
+static std::string
+lines_reply_cut(const char *header, const std::vector<std::string> &lines)
+{
+	std::string s = header;
+	for (const auto &l : lines) {
+		if (s.size() + l.size() + 1 > DAEMON_REPLY_MAX - 1)
+			break;
+		s += l + "\n";
+	}
+	return s;
+}
+
+// "LIST_NETWORKS LAST_ID=n": the lines after the one with id n.
+static std::string
+networks_after(const fake_world *w, const std::string &arg)
+{
+	int last = atoi(arg.c_str());
+	std::vector<std::string> after;
+	bool past = false;
+	for (const auto &l : w->networks) {
+		if (past)
+			after.push_back(l);
+		else if (atoi(l.c_str()) == last)
+			past = true;
+	}
+	return lines_reply_cut("network id / ssid / bssid / flags\n", after);
+}
+
+// "BSS FIRST" and "BSS NEXT-n": the scan line of that index as a record,
+// its index as the id; empty past the last.
+static std::string
+bss_record(const fake_world *w, const std::string &which)
+{
+	size_t i = which == "FIRST" ? 0 :
+	    static_cast<size_t>(atol(which.c_str() + 5)) + 1;
+	if (i >= w->scan.size())
+		return "";
+	std::vector<std::string> f;
+	std::string line = w->scan[i];
+	for (size_t at; (at = line.find('\t')) != std::string::npos;
+	    line = line.substr(at + 1))
+		f.push_back(line.substr(0, at));
+	f.push_back(line);
+	static const char *const keys[] = { "bssid", "freq", "level", "flags",
+	    "ssid" };
+	std::string r = "id=" + std::to_string(i) + "\n";
+	for (size_t k = 0; k < f.size() && k < 5; k++)
+		r += std::string(keys[k]) + "=" + f[k] + "\n";
+	return r;
+}
+
 std::string
 fake_world_answer(fake_world *w, const std::string &req)
 {
@@ -45,6 +98,10 @@ fake_world_answer(fake_world *w, const std::string &req)
 	if (req == "LIST_NETWORKS")
 		return lines_reply("network id / ssid / bssid / flags\n",
 		    w->networks);
+	if (req.starts_with("LIST_NETWORKS LAST_ID="))
+		return networks_after(w, req.substr(22));
+	if (req.starts_with("BSS FIRST ") || req.starts_with("BSS NEXT-"))
+		return bss_record(w, req.substr(4, req.find(' ', 4) - 4));
 	if (req == "SCAN_RESULTS")
 		return lines_reply(
 		    "bssid / frequency / signal level / flags / ssid\n", w->scan);
@@ -116,16 +173,10 @@ serve(fake_daemon *d)
 	}
 }
 
-bool
-fake_daemon_start(fake_daemon *d)
+// Binds the socket at d->path and starts the thread.
+static bool
+daemon_bind(fake_daemon *d)
 {
-	char dir[] = "/tmp/corvid-fake-XXXXXX";
-	if (mkdtemp(dir) == nullptr) {
-		ADD_FAILURE() << "mkdtemp: " << strerror(errno);
-		return false;
-	}
-	d->dir = dir;
-	d->path = d->dir + "/wlan0";
 	struct sockaddr_un sa {};
 	sa.sun_family = AF_UNIX;
 	snprintf(sa.sun_path, sizeof sa.sun_path, "%s", d->path.c_str());
@@ -138,6 +189,33 @@ fake_daemon_start(fake_daemon *d)
 	}
 	fake_daemon_resume(d);
 	return true;
+}
+
+bool
+fake_daemon_start(fake_daemon *d)
+{
+	char dir[] = "/tmp/corvid-fake-XXXXXX";
+	if (mkdtemp(dir) == nullptr) {
+		ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+		return false;
+	}
+	d->dir = dir;
+	d->path = d->dir + "/wlan0";
+	return daemon_bind(d);
+}
+
+bool
+fake_daemon_restart(fake_daemon *d, bool down)
+{
+	fake_daemon_pause(d);
+	for (int *fd : { &d->fd, &d->stop_pipe[0], &d->stop_pipe[1] }) {
+		if (*fd != -1)
+			close(*fd);
+		*fd = -1;
+	}
+	unlink(d->path.c_str());
+	d->peer_len = 0;
+	return down || daemon_bind(d);
 }
 
 void
@@ -249,10 +327,12 @@ known_texts(const known_networks *known)
 	std::vector<std::string> v;
 	for (size_t i = 0; i < known->count; i++) {
 		const known_network &k = known->items[i];
+		auto mark = [&k](unsigned bit) { return k.unknown & bit ? "?" : ""; };
 		v.push_back(std::to_string(k.id) + "|" + k.ssid + "|" +
-		    std::to_string(k.priority) + "|" + (k.scan_ssid ? "hidden" : "-") +
-		    "|" + security_names[k.security] + "|" + state_names[k.state] +
-		    "|" + mac_text(k.bssid));
+		    std::to_string(k.priority) + mark(KNOWN_PRIORITY_UNKNOWN) + "|" +
+		    (k.scan_ssid ? "hidden" : "-") + mark(KNOWN_HIDDEN_UNKNOWN) +
+		    "|" + security_names[k.security] + mark(KNOWN_SECURITY_UNKNOWN) +
+		    "|" + state_names[k.state] + "|" + mac_text(k.bssid));
 	}
 	return v;
 }

@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -48,7 +50,11 @@ struct fake_world {
 };
 
 // The default answer: `replies` first, then "FAIL\n" for `fail`, STATUS,
-// LIST_NETWORKS and SCAN_RESULTS from the lines, ADD_NETWORK with the next
+// LIST_NETWORKS and SCAN_RESULTS from the lines (whole: the client cuts
+// them at its capacity), "LIST_NETWORKS LAST_ID=n" with the lines after
+// network n, cut after the last whole line that fits the daemon's buffer,
+// "BSS FIRST" and "BSS NEXT-n" with the scan line of that index as a
+// record (its index as the id, empty past the last), ADD_NETWORK with the next
 // id, "PONG\n" for PING, "FAIL\n" for unknown GET_NETWORK and BSS requests,
 // and "OK\n" for everything else.
 std::string fake_world_answer(fake_world *world, const std::string &request);
@@ -81,6 +87,11 @@ struct fake_daemon {
 bool fake_daemon_start(fake_daemon *d);
 // Stops the thread, closes and removes the socket and its directory.
 void fake_daemon_stop(fake_daemon *d);
+// A restart: the socket goes away and a new one is bound at the same path
+// (the old one removed when `down` is false, kept stopped when it is true,
+// until a later call with `down` false).  The requests recorded stay; the
+// peer is forgotten.  False (with a gtest failure) when it cannot bind.
+bool fake_daemon_restart(fake_daemon *d, bool down = false);
 // Stops and starts the serving thread; the socket stays bound, and what is
 // sent to it meanwhile waits there.
 void fake_daemon_pause(fake_daemon *d);
@@ -101,9 +112,36 @@ void fake_daemon_clear_requests(fake_daemon *d);
 // Sends `msg` unasked to the last client that sent a request.
 bool fake_daemon_send(fake_daemon *d, const std::string &msg);
 
+// Sends an event every `period_ms` to the daemon's last client while it
+// lives, as a daemon that stopped answering may still do.
+struct event_ticker {
+	fake_daemon *daemon;
+	int period_ms;
+	std::atomic<bool> stop{ false };
+	std::thread thread;
+
+	event_ticker(fake_daemon *d, int period) : daemon(d), period_ms(period)
+	{
+		thread = std::thread([this] {
+			while (!stop) {
+				(void)fake_daemon_send(daemon,
+				    "<3>CTRL-EVENT-SIGNAL-CHANGE above=1");
+				std::this_thread::sleep_for(
+				    std::chrono::milliseconds(period_ms));
+			}
+		});
+	}
+	~event_ticker()
+	{
+		stop = true;
+		thread.join();
+	}
+};
+
 // The records of an array as lines of text, for comparing whole arrays:
 // "id|ssid|priority|hidden|security|state|bssid" for known networks, with
-// hidden "hidden" or "-", security "Open", "EAP", "PSK" or "N/A", state
+// hidden "hidden" or "-", security "Open", "EAP", "PSK" or "N/A", a "?"
+// after each of these three when it is marked unknown, state
 // "enabled", "disabled" or "current"; "bssid|freq|signal|security|ssid"
 // for scan results.
 std::vector<std::string> known_texts(const known_networks *known);

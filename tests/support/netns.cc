@@ -107,6 +107,56 @@ ctrl_path_answers(const std::string &path)
 	return up;
 }
 
+// Starts the daemon on the configuration and waits (at most 10 s) until
+// its control socket answers.
+static bool
+daemon_run(real_daemon *d, std::string *why)
+{
+	d->pid = spawn({ command_find("ip"), "netns", "exec", d->ns,
+	    command_find("wpa_supplicant"), "-D", "none", "-i", d->ifname,
+	    "-c", d->conf_path, "-P", d->pid_file }, d->log_path);
+	if (d->pid == -1)
+		return fail(d, why, "fork failed");
+	for (int i = 0; i < 1000; i++) {
+		int status;
+		if (waitpid(d->pid, &status, WNOHANG) == d->pid) {
+			d->pid = -1;
+			return fail(d, why, "wpa_supplicant exited at start");
+		}
+		if (ctrl_path_answers(d->ctrl_path))
+			return true;
+		usleep(10000);
+	}
+	return fail(d, why, "wpa_supplicant did not answer within 10 s");
+}
+
+// Ends the daemon: SIGTERM, and SIGKILL after 3 s.
+static void
+daemon_kill(real_daemon *d)
+{
+	if (d->pid <= 0)
+		return;
+	int status;
+	kill(d->pid, SIGTERM);
+	for (int i = 0; i < 300; i++) {
+		if (waitpid(d->pid, &status, WNOHANG) == d->pid) {
+			d->pid = -1;
+			return;
+		}
+		usleep(10000);
+	}
+	kill(d->pid, SIGKILL);
+	waitpid(d->pid, &status, 0);
+	d->pid = -1;
+}
+
+bool
+real_daemon_restart(real_daemon *d, std::string *why)
+{
+	daemon_kill(d);
+	return daemon_run(d, why);
+}
+
 bool
 real_daemon_start(real_daemon *d, const std::string &config_networks,
     std::string *why)
@@ -155,45 +205,13 @@ real_daemon_start(real_daemon *d, const std::string &config_networks,
 	if (!conf)
 		return fail(d, why, "cannot write " + d->conf_path);
 
-	d->pid = spawn({ ip, "netns", "exec", d->ns,
-	    command_find("wpa_supplicant"), "-D", "none", "-i", d->ifname,
-	    "-c", d->conf_path, "-P", d->pid_file }, d->log_path);
-	if (d->pid == -1)
-		return fail(d, why, "fork failed");
-
-	// Wait (at most 10 s) until the control socket answers.
-	for (int i = 0; i < 1000; i++) {
-		int status;
-		if (waitpid(d->pid, &status, WNOHANG) == d->pid) {
-			d->pid = -1;
-			return fail(d, why, "wpa_supplicant exited at start");
-		}
-		if (ctrl_path_answers(d->ctrl_path))
-			return true;
-		usleep(10000);
-	}
-	return fail(d, why, "wpa_supplicant did not answer within 10 s");
+	return daemon_run(d, why);
 }
 
 void
 real_daemon_stop(real_daemon *d)
 {
-	if (d->pid > 0) {
-		int status;
-		kill(d->pid, SIGTERM);
-		for (int i = 0; i < 300; i++) {
-			if (waitpid(d->pid, &status, WNOHANG) == d->pid) {
-				d->pid = -1;
-				break;
-			}
-			usleep(10000);
-		}
-		if (d->pid > 0) {
-			kill(d->pid, SIGKILL);
-			waitpid(d->pid, &status, 0);
-			d->pid = -1;
-		}
-	}
+	daemon_kill(d);
 	if (d->ns_made) {
 		run({ command_find("ip"), "netns", "del", d->ns });
 		d->ns_made = false;

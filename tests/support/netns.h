@@ -33,6 +33,11 @@ struct real_daemon {
 // is the lack of namespaces here, `unsupported` is set (tests skip then).
 bool real_daemon_start(real_daemon *d, const std::string &config_networks,
     std::string *why);
+// Stops the daemon and starts it again on the same configuration (as it is
+// now) and the same control path, as a service restart does; false, with
+// everything stopped as real_daemon_stop does and `why` set, when it does
+// not answer again.
+bool real_daemon_restart(real_daemon *d, std::string *why);
 // Whether a control socket is at `path` and answers PING.
 bool ctrl_path_answers(const std::string &path);
 

@@ -401,3 +401,37 @@ TEST_F(keys_test, AnArrowKeySplitAfterItsEscapeActsAsThreeKeys)
 }
 
 } // namespace
+
+// A priority that could not be read is drawn as it came (a failure reply
+// reads as -1), but the priority keys send nothing for it: the change
+// would save a made-up value over the real one.
+TEST_F(keys_test, AnUnknownPriorityIsNotChanged)
+{
+	change_world([](fake_world *w) {
+		world_networks(w, { { 0, "Good", 4 }, { 1, "Unread", 0 }, { 2, "Odd", 0 } });
+		w->replies.erase("GET_NETWORK 1 priority");
+		w->replies["GET_NETWORK 2 priority"] = "5x";
+	});
+	refresh_known();
+	clear_notifications(&app.notifications);
+	sent();
+	for (const char *name : { "Unread", "Odd" }) {
+		size_t row = 0;
+		while (row < app.known->count && strcmp(app.known->items[row].ssid, name) != 0)
+			row++;
+		ASSERT_LT(row, app.known->count);
+		EXPECT_EQ(app.known->items[row].priority, -1) << "drawn as today";
+		app.tables[SECTION_KNOWN].sel = row;
+		press("\x01");
+		press("\x18");
+		EXPECT_TRUE(sent().empty()) << name;
+		std::string note = std::string("Priority of ") + name + " is unknown: not changed";
+		EXPECT_EQ(notes(), (std::vector<std::string>{ note, note }));
+		clear_notifications(&app.notifications);
+	}
+	app.tables[SECTION_KNOWN].sel = 0;
+	press("\x01");
+	strings req = sent();
+	ASSERT_FALSE(req.empty());
+	EXPECT_EQ(req.front(), "SET_NETWORK 0 priority 5");
+}

@@ -139,6 +139,37 @@ TEST(platform_evq, signals_blocked_before_registration_arrive)
 	evq_close(evq);
 }
 
+// The watch descriptor is readable while a watched signal waits, not for
+// the other signals of the queue, and taking the signal empties it.
+TEST(platform_evq, signal_watch_for_a_wait_elsewhere)
+{
+	int evq = evq_open();
+	ASSERT_GE(evq, 0);
+	evq_change ch[] = { { SIGWINCH, EVQ_SIGNAL, 0 }, { SIGTERM, EVQ_SIGNAL, 0 },
+	    { SIGHUP, EVQ_SIGNAL, 0 } };
+	ASSERT_EQ(evq_register(evq, ch, 3), 0);
+	EXPECT_EQ(evq_signal_take(evq), 0) << "no watch yet";
+	const int ends[] = { SIGTERM, SIGHUP };
+	int watch = evq_signal_watch(evq, ends, 2);
+	ASSERT_GE(watch, 0) << strerror(errno);
+	const int unregistered[] = { SIGUSR2 };
+	EXPECT_EQ(evq_signal_watch(evq, unregistered, 1), -1);
+	struct pollfd pfd = { watch, POLLIN, 0 };
+
+	ASSERT_EQ(raise(SIGWINCH), 0);
+	EXPECT_EQ(poll(&pfd, 1, 0), 0) << "a window change is no reason to stop";
+	EXPECT_EQ(evq_signal_take(evq), 0);
+	evq_event ev = wait_one(evq);
+	EXPECT_EQ(ev.ident, uintptr_t(SIGWINCH));
+
+	ASSERT_EQ(raise(SIGTERM), 0);
+	EXPECT_EQ(poll(&pfd, 1, 0), 1);
+	EXPECT_EQ(evq_signal_take(evq), SIGTERM);
+	EXPECT_EQ(poll(&pfd, 1, 0), 0);
+	EXPECT_EQ(evq_signal_take(evq), 0);
+	evq_close(evq);
+}
+
 // Timers fire every period, the first time one period after registration,
 // and come back with their own numbers.
 TEST(platform_evq, periodic_timers)

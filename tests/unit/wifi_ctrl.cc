@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -450,4 +451,176 @@ TEST_F(wifi_transport, kept_events_are_bounded)
 	char buf[64];
 	ssize_t n = ctrl_event_recv(ctrl, buf, sizeof buf);
 	EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "<3>event 6");
+}
+
+static int64_t
+ms_since(std::chrono::steady_clock::time_point t0)
+{
+	return std::chrono::duration_cast<std::chrono::milliseconds>(
+	    std::chrono::steady_clock::now() - t0).count();
+}
+
+// A daemon that stops answering but keeps sending events: the wait for a
+// reply still ends, three seconds after the request at the latest.  Then
+// the PING that resynchronises goes unanswered too, and every request
+// fails at once, unsent, until the next fetch begins with a PING.
+TEST_F(wifi_transport, wait_is_bounded_and_a_dead_daemon_fails_fast)
+{
+	char reply[16];
+	size_t len = 15;
+	ASSERT_EQ(ctrl_transact(ctrl, "PING", 4, reply, &len), 0);
+	daemon.responder = [](const std::string &) { return fake_reply{}; };
+	event_ticker ticker(&daemon, 200);
+
+	auto t0 = std::chrono::steady_clock::now();
+	len = 15;
+	EXPECT_EQ(ctrl_transact(ctrl, "STATUS", 6, reply, &len), -1);
+	int64_t took = ms_since(t0);
+	EXPECT_GE(took, CTRL_REQUEST_TIMEOUT_MS - 50);
+	EXPECT_LT(took, CTRL_REQUEST_TIMEOUT_MS + 1000) << "the events kept it waiting";
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_TIMEOUT);
+	EXPECT_TRUE(ctrl_event_pending(ctrl));
+
+	len = 15;
+	EXPECT_EQ(ctrl_transact(ctrl, "LIST_NETWORKS", 13, reply, &len), -1);
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_UNRESPONSIVE);
+	t0 = std::chrono::steady_clock::now();
+	len = 3;
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), -1);
+	EXPECT_LT(ms_since(t0), 100);
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_UNRESPONSIVE);
+	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("PING", "STATUS",
+	    "PING"));
+
+	// The next fetch gives the daemon another chance.
+	daemon.responder = nullptr;
+	fake_daemon_clear_requests(&daemon);
+	ctrl_fetch_begin(ctrl);
+	len = 3;
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), 0);
+	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("PING", "SCAN"));
+}
+
+// A daemon that answers the list and then hangs: the fetch ends after one
+// unanswered query and one unanswered PING, not after one second for every
+// query of every network; start-up then fails with its message.
+TEST_F(wifi_transport, fetch_from_a_daemon_that_hangs_midway)
+{
+	for (int i = 0; i < 10; i++)
+		daemon.world.networks.push_back(std::to_string(i) + "\tnet" +
+		    std::to_string(i) + "\tany\t");
+	daemon.responder = [this](const std::string &req) {
+		if (req != "LIST_NETWORKS")
+			return fake_reply{};
+		return fake_answer(fake_world_answer(&daemon.world, req));
+	};
+	auto t0 = std::chrono::steady_clock::now();
+	EXPECT_EQ(known_networks_fetch(ctrl), nullptr);
+	EXPECT_LT(ms_since(t0), 2 * CTRL_REQUEST_TIMEOUT_MS);
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_UNRESPONSIVE);
+	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("LIST_NETWORKS",
+	    "GET_NETWORK 0 priority", "PING"));
+
+	// The next fetch begins with a PING; answered, it goes on.
+	daemon.responder = nullptr;
+	fake_daemon_clear_requests(&daemon);
+	supplicant_status *st = supplicant_status_fetch(ctrl);
+	ASSERT_NE(st, nullptr);
+	supplicant_status_free(st);
+	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("PING", "STATUS"));
+}
+
+// Once the wake descriptor is readable, a request waiting for its reply
+// stops waiting, and no further request is sent while it stays readable.
+TEST_F(wifi_transport, wake_descriptor_ends_the_wait)
+{
+	int wake[2];
+	ASSERT_EQ(pipe(wake), 0);
+	ctrl_set_wake(ctrl, wake[0]);
+	char reply[16];
+	size_t len = 15;
+	ASSERT_EQ(ctrl_transact(ctrl, "PING", 4, reply, &len), 0) << "not readable yet";
+
+	daemon.responder = [](const std::string &) { return fake_reply{}; };
+	std::thread waker([&] {
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
+		(void)!write(wake[1], "x", 1);
+	});
+	auto t0 = std::chrono::steady_clock::now();
+	len = 15;
+	EXPECT_EQ(ctrl_transact(ctrl, "STATUS", 6, reply, &len), -1);
+	EXPECT_LT(ms_since(t0), CTRL_REPLY_TIMEOUT_MS - 300);
+	waker.join();
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_WOKEN);
+	len = 3;
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "REMOVE_NETWORK 1"), -1);
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_WOKEN);
+	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("PING", "STATUS"));
+
+	// Read again, the descriptor lets requests through.
+	char c;
+	ASSERT_EQ(read(wake[0], &c, 1), 1);
+	daemon.responder = nullptr;
+	len = 3;
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), 0);
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_NONE);
+	close(wake[0]);
+	close(wake[1]);
+}
+
+// DETACH at exit waits half a second at most, and sends no PING first.
+TEST_F(wifi_transport, detach_at_exit_is_short)
+{
+	EXPECT_EQ(ctrl_attach(ctrl), 0);
+	daemon.responder = [](const std::string &) { return fake_reply{}; };
+	char reply[4];
+	size_t len = 3;
+	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "STATUS"), -1);
+	fake_daemon_clear_requests(&daemon);
+	auto t0 = std::chrono::steady_clock::now();
+	EXPECT_EQ(ctrl_detach(ctrl), -1);
+	EXPECT_LT(ms_since(t0), CTRL_DETACH_TIMEOUT_MS + 300);
+	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("DETACH"));
+}
+
+// A daemon that restarts at the same path: requests on the old connection
+// fail as "gone"; the reconnection binds a new socket, checks the daemon
+// with PING and attaches again, on the same descriptor number.
+TEST_F(wifi_transport, reconnect_after_a_restart)
+{
+	ASSERT_EQ(ctrl_attach(ctrl), 0);
+	int fd = ctrl_fd(ctrl);
+	ASSERT_TRUE(fake_daemon_restart(&daemon, true));
+	char reply[16];
+	size_t len = 3;
+	stderr_begin();
+	EXPECT_EQ(scan_start(ctrl), -1);
+	stderr_end();
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_GONE);
+	// Nobody at the path yet.
+	EXPECT_EQ(ctrl_reconnect(ctrl), -1);
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_GONE);
+
+	ASSERT_TRUE(fake_daemon_restart(&daemon));
+	fake_daemon_clear_requests(&daemon);
+	len = 3;
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), -1) << "still the old socket";
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_GONE);
+	ASSERT_EQ(ctrl_reconnect(ctrl), 0) << strerror(errno);
+	EXPECT_EQ(ctrl_fd(ctrl), fd);
+	EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+	EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+	len = 3;
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), 0);
+	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("PING", "ATTACH", "SCAN"));
+	// Events reach the new socket.
+	ASSERT_TRUE(fake_daemon_send(&daemon, "<3>CTRL-EVENT-SCAN-STARTED "));
+	struct pollfd pfd = { fd, POLLIN, 0 };
+	EXPECT_EQ(poll(&pfd, 1, 2000), 1);
+
+	// A daemon that does not answer at the path is no reconnection.
+	daemon.responder = [](const std::string &) { return fake_reply{}; };
+	ASSERT_TRUE(fake_daemon_restart(&daemon));
+	EXPECT_EQ(ctrl_reconnect(ctrl), -1);
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_TIMEOUT);
 }

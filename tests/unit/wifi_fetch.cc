@@ -163,13 +163,23 @@ TEST_F(wifi_fetch, known_network_lines)
 		"4\tBoth\tany\t[CURRENT][DISABLED]",
 		"5\t" + std::string(40, 'L') + "\tnot-a-mac",
 		"6",
-		"\tNoId\tany\t",
 		"7\tExtra\tany\t[DISABLED]\tmore\tfields",
-		"x\tWord\tany\t",
-		"99999999999\tHuge\tany\t",
 		// Paused after failures, but not disabled.
 		"8\tPaused\tany\t[TEMP-DISABLED]",
 		"9\tBothKinds\tany\t[TEMP-DISABLED][DISABLED]",
+		// Ids are ints, the negative ones included.
+		"-3\tNegative\tany\t",
+		"2147483647\tLargest\tany\t",
+		// Lines whose id is no int are left out: read as some number,
+		// they would name another network.
+		"\tNoId\tany\t",
+		"x\tWord\tany\t",
+		"abc",
+		"12abc\tTail\tany\t",
+		"99999999999\tHuge\tany\t",
+		"2147483648\tPastInt\tany\t",
+		"+4\tSign\tany\t",
+		" 4\tBlank\tany\t",
 	};
 	daemon.world.replies = {
 		{ "GET_NETWORK 2 priority", "5" },
@@ -177,36 +187,51 @@ TEST_F(wifi_fetch, known_network_lines)
 		{ "GET_NETWORK 4 priority", "" },
 		{ "GET_NETWORK 5 priority", "-7" },
 		{ "GET_NETWORK 6 priority", "99999999999" },
+		{ "GET_NETWORK -3 priority", "1" },
+		{ "GET_NETWORK 2147483647 priority", "2" },
 		{ "GET_NETWORK 2 scan_ssid", "1" },
 		{ "GET_NETWORK 3 scan_ssid", "10" },
+		{ "GET_NETWORK 5 scan_ssid", "0" },
+		{ "GET_NETWORK -3 scan_ssid", "0" },
+		{ "GET_NETWORK 2147483647 scan_ssid", "0" },
 		{ "GET_NETWORK 2 key_mgmt", "NONE" },
 		{ "GET_NETWORK 3 key_mgmt", "WPA-EAP" },
 		{ "GET_NETWORK 4 key_mgmt", "WPA-PSK WPA-EAP" },
 		{ "GET_NETWORK 5 key_mgmt", "SAE" },
 		{ "GET_NETWORK 6 key_mgmt", "FT-PSK" },
 		{ "GET_NETWORK 7 key_mgmt", "OWE" },
+		{ "GET_NETWORK -3 key_mgmt", "NONE" },
+		{ "GET_NETWORK 2147483647 key_mgmt", "WPA-PSK" },
 	};
 	known_networks *known = known_networks_fetch(ctrl);
 	ASSERT_NE(known, nullptr);
+	// A "?" marks a field that could not be read: a reply that is no
+	// number, a failure reply, nothing.  SAE and OWE are known, not ours.
 	EXPECT_THAT(known_texts(known), ElementsAre(
 	    "2||5|hidden|Open|disabled|00:00:00:00:00:00",
-	    "3|Home|-1|hidden|EAP|current|02:00:00:00:00:01",
-	    "4|Both|0|-|PSK|current|00:00:00:00:00:00",
+	    "3|Home|-1?|hidden|EAP|current|02:00:00:00:00:01",
+	    "4|Both|0?|-?|PSK|current|00:00:00:00:00:00",
 	    "5|" + std::string(32, 'L') + "|-7|-|N/A|enabled|00:00:00:00:00:00",
-	    "6||-1|-|PSK|enabled|00:00:00:00:00:00",
-	    "-1|NoId|-1|-|N/A|enabled|00:00:00:00:00:00",
-	    "7|Extra|-1|-|N/A|disabled|00:00:00:00:00:00",
-	    "0|Word|-1|-|N/A|enabled|00:00:00:00:00:00",
-	    "2147483647|Huge|-1|-|N/A|enabled|00:00:00:00:00:00",
-	    "8|Paused|-1|-|N/A|enabled|00:00:00:00:00:00",
-	    "9|BothKinds|-1|-|N/A|disabled|00:00:00:00:00:00"));
+	    "6||-1?|-?|PSK|enabled|00:00:00:00:00:00",
+	    "7|Extra|-1?|-?|N/A|disabled|00:00:00:00:00:00",
+	    "8|Paused|-1?|-?|N/A?|enabled|00:00:00:00:00:00",
+	    "9|BothKinds|-1?|-?|N/A?|disabled|00:00:00:00:00:00",
+	    "-3|Negative|1|-|Open|enabled|00:00:00:00:00:00",
+	    "2147483647|Largest|2|-|PSK|enabled|00:00:00:00:00:00"));
 	known_networks_free(known);
+	// Nothing is asked about a line that is left out.
+	auto reqs = fake_daemon_requests(&daemon);
+	EXPECT_EQ(reqs.size(), 1 + 3 * 10u);
+	for (const auto &r : reqs)
+		EXPECT_THAT(r, testing::Not(testing::AnyOf(HasSubstr(" 0 "),
+		    HasSubstr(" 12 ")))) << r;
 }
 
 TEST_F(wifi_fetch, known_network_queries_without_reply)
 {
-	// A query that gets no answer degrades its own field only: priority 3
-	// (not -1), not hidden, security N/A.
+	// A query that gets no answer (while the daemon still answers PING)
+	// degrades its own field only, marked unknown: priority 3 (not -1),
+	// not hidden, security N/A.
 	daemon.world.networks = { "0\tSlow\tany\t", "1\tFine\tany\t" };
 	daemon.world.replies = {
 		{ "GET_NETWORK 1 priority", "8" },
@@ -221,7 +246,7 @@ TEST_F(wifi_fetch, known_network_queries_without_reply)
 	known_networks *known = known_networks_fetch(ctrl);
 	ASSERT_NE(known, nullptr);
 	EXPECT_THAT(known_texts(known), ElementsAre(
-	    "0|Slow|3|-|N/A|enabled|00:00:00:00:00:00",
+	    "0|Slow|3?|-?|N/A?|enabled|00:00:00:00:00:00",
 	    "1|Fine|8|hidden|PSK|enabled|00:00:00:00:00:00"));
 	known_networks_free(known);
 }
@@ -277,19 +302,33 @@ TEST_F(wifi_fetch, lists_without_entries)
 	}
 }
 
+// Scan lines of `n` access points named network-<i>, strongest first.
+static std::vector<std::string>
+crowded_scan(int n)
+{
+	std::vector<std::string> lines;
+	for (int i = 0; i < n; i++) {
+		char line[96];
+		snprintf(line, sizeof line,
+		    "02:00:00:00:%02x:%02x\t2412\t-%d\t[WPA2-PSK-CCMP][ESS]\tnetwork-%d",
+		    i / 256, i % 256, 30 + i % 60, i);
+		lines.push_back(line);
+	}
+	return lines;
+}
+
+static const std::string BSS_FIRST = "BSS FIRST MASK=1887";
+
 TEST_F(wifi_fetch, long_reply_is_cut_at_its_capacity)
 {
-	// 300 lines do not fit into 4095 bytes: the lines that do are read,
-	// and the one cut in its middle is left out.
+	// 300 lines do not fit into 4095 bytes.  Where the daemon cannot walk
+	// its table one BSS at a time, the lines that do fit are read, and the
+	// one cut in its middle is left out.
+	daemon.world.scan = crowded_scan(300);
+	daemon.world.fail = { BSS_FIRST };
 	std::string reply = "bssid / frequency / signal level / flags / ssid\n";
-	for (int i = 0; i < 300; i++) {
-		char line[80];
-		snprintf(line, sizeof line,
-		    "02:00:00:00:%02x:%02x\t2412\t-%d\t[ESS]\tnetwork-%d\n",
-		    i / 256, i % 256, i % 100, i);
-		reply += line;
-	}
-	daemon.world.replies["SCAN_RESULTS"] = reply;
+	for (const auto &l : daemon.world.scan)
+		reply += l + "\n";
 	std::string kept = reply.substr(0, 4095);
 	size_t lines = std::count(kept.begin(), kept.end(), '\n');
 	scan_results *scan = scan_results_fetch(ctrl);
@@ -301,11 +340,12 @@ TEST_F(wifi_fetch, long_reply_is_cut_at_its_capacity)
 	scan_results_free(scan);
 
 	// A cut known network would carry a shortened id.
-	daemon.world.networks.clear();
-	for (int i = 0; i < 400; i++)
-		daemon.world.networks.push_back(std::to_string(i) + "\tOffice");
+	daemon.world.replies["LIST_NETWORKS"] = "header\n";
+	for (int i = 0; i < 600; i++)
+		daemon.world.replies["LIST_NETWORKS"] += std::to_string(i) + "\tOffice\n";
 	known_networks *known = known_networks_fetch(ctrl);
 	ASSERT_NE(known, nullptr);
+	ASSERT_GT(known->count, 300u);
 	for (size_t i = 0; i < known->count; i++)
 		EXPECT_EQ(known->items[i].id, static_cast<int>(i));
 	known_networks_free(known);
@@ -318,6 +358,111 @@ TEST_F(wifi_fetch, long_reply_is_cut_at_its_capacity)
 	EXPECT_EQ(st->ssid, nullptr);
 	EXPECT_STREQ(st->wpa_state, "COMPLETED");
 	supplicant_status_free(st);
+}
+
+// A crowded place: SCAN_RESULTS comes back full, and the whole table is
+// read again one BSS at a time; a short list is one request, as ever.
+TEST_F(wifi_fetch, full_scan_results_are_walked_one_bss_at_a_time)
+{
+	daemon.world.scan = crowded_scan(300);
+	scan_results *scan = scan_results_fetch(ctrl);
+	ASSERT_NE(scan, nullptr);
+	ASSERT_EQ(scan->count, 300u);
+	EXPECT_THAT(scan_texts(scan)[299], "02:00:00:00:01:2b|2412|-89|PSK|network-299");
+	scan_results_free(scan);
+	auto reqs = fake_daemon_requests(&daemon);
+	ASSERT_EQ(reqs.size(), 2 + 300u);
+	EXPECT_EQ(reqs[0], "SCAN_RESULTS");
+	EXPECT_EQ(reqs[1], BSS_FIRST);
+	EXPECT_EQ(reqs[2], "BSS NEXT-0 MASK=1887");
+	EXPECT_EQ(reqs[301], "BSS NEXT-299 MASK=1887");
+
+	daemon.world.scan = crowded_scan(20);
+	fake_daemon_clear_requests(&daemon);
+	scan = scan_results_fetch(ctrl);
+	ASSERT_NE(scan, nullptr);
+	EXPECT_EQ(scan->count, 20u);
+	scan_results_free(scan);
+	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre("SCAN_RESULTS"));
+}
+
+// A walk that does not reach its end leaves the lines of SCAN_RESULTS: a
+// failure reply, a record without an id, an id that does not grow, a
+// query that times out.  A daemon that stops answering altogether is found
+// out by the next request.
+TEST_F(wifi_fetch, bss_walk_that_goes_wrong)
+{
+	daemon.world.scan = crowded_scan(100);
+	static const char *const seconds[] = {
+		"FAIL\n",
+		"bssid=02:00:00:00:00:09\nssid=x\n",
+		"id=0\nbssid=02:00:00:00:00:09\nssid=again\n",
+	};
+	for (const char *second : seconds) {
+		daemon.world.replies["BSS NEXT-0 MASK=1887"] = second;
+		scan_results *scan = scan_results_fetch(ctrl);
+		ASSERT_NE(scan, nullptr) << second;
+		EXPECT_GT(scan->count, 40u) << second;
+		EXPECT_LT(scan->count, 100u) << second;
+		scan_results_free(scan);
+	}
+
+	daemon.world.replies.clear();
+	daemon.responder = [this](const std::string &req) {
+		if (req.starts_with("BSS NEXT-5 ") || req == "PING")
+			return fake_reply{};
+		return fake_answer(fake_world_answer(&daemon.world, req));
+	};
+	scan_results *scan = scan_results_fetch(ctrl);
+	ASSERT_NE(scan, nullptr);
+	EXPECT_LT(scan->count, 100u);
+	scan_results_free(scan);
+	stderr_begin();
+	EXPECT_EQ(supplicant_status_fetch(ctrl), nullptr);
+	stderr_end();
+	EXPECT_EQ(ctrl_last_failure(ctrl), CTRL_FAIL_UNRESPONSIVE);
+}
+
+// LIST_NETWORKS is paged after the last id of a reply that came back full.
+// The real daemon's pages are tested in wifi_real.
+TEST_F(wifi_fetch, known_networks_are_paged)
+{
+	for (int i = 0; i < 250; i++)
+		daemon.world.networks.push_back(std::to_string(i) + "\t" +
+		    std::string(30, 'n') + std::to_string(i % 10) + "\tany\t");
+	daemon.responder = [this](const std::string &req) {
+		if (req.starts_with("GET_NETWORK "))
+			return fake_answer("0");
+		return fake_answer(fake_world_answer(&daemon.world, req));
+	};
+	known_networks *known = known_networks_fetch(ctrl);
+	ASSERT_NE(known, nullptr);
+	ASSERT_EQ(known->count, 250u);
+	for (size_t i = 0; i < known->count; i++)
+		ASSERT_EQ(known->items[i].id, static_cast<int>(i));
+	known_networks_free(known);
+	std::vector<std::string> lists;
+	for (const auto &r : fake_daemon_requests(&daemon))
+		if (r.starts_with("LIST_NETWORKS"))
+			lists.push_back(r);
+	ASSERT_GE(lists.size(), 3u);
+	EXPECT_EQ(lists[0], "LIST_NETWORKS");
+	EXPECT_TRUE(lists[1].starts_with("LIST_NETWORKS LAST_ID=")) << lists[1];
+
+	// Pages that repeat themselves end the list.
+	daemon.responder = [this](const std::string &req) {
+		if (req.starts_with("LIST_NETWORKS"))
+			return fake_answer(fake_world_answer(&daemon.world, "LIST_NETWORKS"));
+		return fake_answer("0");
+	};
+	fake_daemon_clear_requests(&daemon);
+	known = known_networks_fetch(ctrl);
+	ASSERT_NE(known, nullptr);
+	known_networks_free(known);
+	size_t n = 0;
+	for (const auto &r : fake_daemon_requests(&daemon))
+		n += r.starts_with("LIST_NETWORKS");
+	EXPECT_EQ(n, 2u);
 }
 
 TEST_F(wifi_fetch, hostile_replies_do_not_break_parsing)

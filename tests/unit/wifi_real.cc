@@ -199,3 +199,56 @@ TEST_F(wifi_real, requests_while_attached)
 	supplicant_status_free(st);
 	EXPECT_EQ(ctrl_detach(ctrl), 0);
 }
+
+// A configuration of `n` open networks with 32-character names.
+static std::string
+many_networks(int n)
+{
+	std::string conf;
+	for (int i = 0; i < n; i++) {
+		char ssid[33];
+		snprintf(ssid, sizeof ssid, "%-28s%04d", "stored-network", i);
+		conf += "network={\n\tssid=\"" + std::string(ssid) +
+		    "\"\n\tkey_mgmt=NONE\n\tpriority=" + std::to_string(i % 7) + "\n}\n";
+	}
+	return conf;
+}
+
+// The daemon's reply buffer holds about 100 such networks; the rest come
+// in pages after the last id of each.
+TEST(wifi_real_many, stored_networks_past_one_reply)
+{
+	real_daemon daemon;
+	std::string why;
+	if (!real_daemon_start(&daemon, many_networks(150), &why)) {
+		if (daemon.unsupported)
+			GTEST_SKIP() << "real wpa_supplicant not available: " << why;
+		FAIL() << why;
+	}
+	wpa_ctrl *ctrl = ctrl_open(daemon.ctrl_path.c_str());
+	ASSERT_NE(ctrl, nullptr) << strerror(errno);
+
+	// What one request gets: a reply cut after a whole line.
+	static char reply[DAEMON_REPLY_MAX];
+	size_t len = sizeof reply - 1;
+	ASSERT_EQ(ctrl_transact(ctrl, "LIST_NETWORKS", 13, reply, &len), 0);
+	std::string text(reply, len);
+	EXPECT_GT(len + 100, DAEMON_REPLY_MAX);
+	EXPECT_EQ(text.back(), '\n');
+	size_t lines = std::count(text.begin(), text.end(), '\n');
+	EXPECT_LT(lines - 1, 150u);
+
+	known_networks *known = known_networks_fetch(ctrl);
+	ASSERT_NE(known, nullptr);
+	ASSERT_EQ(known->count, 150u);
+	for (size_t i = 0; i < known->count; i++) {
+		const known_network &k = known->items[i];
+		EXPECT_EQ(k.id, static_cast<int>(i));
+		EXPECT_EQ(k.priority, static_cast<int>(i % 7));
+		EXPECT_EQ(k.unknown, 0u);
+		EXPECT_EQ(strlen(k.ssid), SSID_MAX);
+	}
+	known_networks_free(known);
+	ctrl_close(ctrl);
+	real_daemon_stop(&daemon);
+}

@@ -5,15 +5,19 @@
 //	    [--seed n] [--scan-delay-ms n] [--connect-delay-ms n] [--log file]
 //	    [--start-disconnected] [--empty-bss] [--hang-after n]
 //	    [--late-replies ms] [--flood n] [--burst n] [--burst-ms ms]
-//	    [--watch-fd fd]
+//	    [--hang-events-ms ms] [--watch-fd fd]
 //
 // It runs in the foreground until SIGTERM, SIGINT or SIGHUP (or TERMINATE),
 // then removes its socket and exits 0.  The configuration file is rewritten
 // on SAVE_CONFIG, so point -c at a copy.  For robustness tests, SIGUSR1
 // stops answering requests (they are still read and logged) and the next
-// SIGUSR1 answers again; SIGUSR2 sends a burst of --burst events (default
-// 10000) spread over --burst-ms milliseconds (default 10000).  The request
-// log notes when either took effect and when a burst has been sent.
+// SIGUSR1 answers again; while it does not answer, an event goes to the
+// attached clients every --hang-events-ms milliseconds (none by default).
+// SIGUSR2 sends a burst of --burst events (default 10000) spread over
+// --burst-ms milliseconds (default 10000).  The request log notes when
+// either took effect and when a burst has been sent.  SIGALRM restarts it
+// as the daemon restarts: the socket goes away, a new one is bound at the
+// same path, and the clients attached before are forgotten.
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -34,6 +38,8 @@
 #include "simsupp.h"
 
 static int signal_pipe[2] = {-1, -1};
+static bool restart_wanted;
+static int hang_events_ms;
 
 int64_t
 now_ms(void)
@@ -334,6 +340,8 @@ signals_take(sim &s)
 			    s.requests >= s.opt.hang_after;
 			s.opt.hang_after = hanging ? -1 : s.requests;
 			log_note(s, hanging ? "answering" : "not answering");
+		} else if (sigs[i] == SIGALRM) {
+			restart_wanted = true;
 		} else if (sigs[i] == SIGUSR2) {
 			s.burst_start = now_ms();
 			s.burst_sent = 0;
@@ -420,7 +428,7 @@ usage(void)
 	    "[--hang-after n]\n"
 	    "               [--late-replies ms] [--flood n] [--burst n] "
 	    "[--burst-ms ms]\n"
-	    "               [--watch-fd fd]\n");
+	    "               [--hang-events-ms ms] [--watch-fd fd]\n");
 	exit(1);
 }
 
@@ -441,6 +449,7 @@ options_parse(sim &s, int argc, char **argv)
 		OPT_SEED = 256, OPT_SCAN_DELAY, OPT_CONNECT_DELAY, OPT_LOG,
 		OPT_START_DISCONNECTED, OPT_HANG_AFTER, OPT_LATE, OPT_FLOOD,
 		OPT_WATCH_FD, OPT_EMPTY_BSS, OPT_BURST, OPT_BURST_MS,
+		OPT_HANG_EVENTS,
 	};
 	static const struct option longopts[] = {
 		{"socket", required_argument, nullptr, 's'},
@@ -458,6 +467,7 @@ options_parse(sim &s, int argc, char **argv)
 		{"empty-bss", no_argument, nullptr, OPT_EMPTY_BSS},
 		{"burst", required_argument, nullptr, OPT_BURST},
 		{"burst-ms", required_argument, nullptr, OPT_BURST_MS},
+		{"hang-events-ms", required_argument, nullptr, OPT_HANG_EVENTS},
 		{"help", no_argument, nullptr, 'h'},
 		{nullptr, 0, nullptr, 0},
 	};
@@ -498,6 +508,10 @@ options_parse(sim &s, int argc, char **argv)
 		case OPT_BURST_MS:
 			s.opt.burst_ms = static_cast<int>(number_arg("burst-ms", optarg,
 			    0, 600000));
+			break;
+		case OPT_HANG_EVENTS:
+			hang_events_ms = static_cast<int>(number_arg("hang-events-ms",
+			    optarg, 1, 600000));
 			break;
 		case OPT_HANG_AFTER:
 			s.opt.hang_after = static_cast<long>(number_arg("hang-after",
@@ -565,15 +579,30 @@ main(int argc, char **argv)
 	    sigaction(SIGINT, &sa, nullptr) == -1 ||
 	    sigaction(SIGHUP, &sa, nullptr) == -1 ||
 	    sigaction(SIGUSR1, &sa, nullptr) == -1 ||
-	    sigaction(SIGUSR2, &sa, nullptr) == -1)
+	    sigaction(SIGUSR2, &sa, nullptr) == -1 ||
+	    sigaction(SIGALRM, &sa, nullptr) == -1)
 		err(1, "sigaction");
 	signal(SIGPIPE, SIG_IGN);
 
 	bool made_dir;
 	s.fd = ctrl_bind(s.opt.ctrl_path, &made_dir);
 
+	int64_t hang_tick = now_ms() + hang_events_ms;
 	while (!s.stop) {
 		int wait = timers_run(s);
+		// A daemon that hangs may still send events.
+		if (hang_events_ms > 0) {
+			int64_t now = now_ms();
+			if (now >= hang_tick) {
+				if (s.opt.hang_after >= 0 && s.requests >= s.opt.hang_after)
+					event_broadcast(s, "CTRL-EVENT-SIGNAL-CHANGE above=1 "
+					    "signal=-60 noise=9999 txrate=65000");
+				hang_tick = now + hang_events_ms;
+			}
+			int left = static_cast<int>(hang_tick - now);
+			if (wait < 0 || left < wait)
+				wait = left;
+		}
 		struct pollfd pfd[3] = {
 			{s.fd, POLLIN, 0},
 			{signal_pipe[0], POLLIN, 0},
@@ -586,6 +615,15 @@ main(int argc, char **argv)
 		}
 		if ((pfd[1].revents & POLLIN) && !signals_take(s))
 			break;
+		if (restart_wanted) {
+			restart_wanted = false;
+			close(s.fd);
+			unlink(s.opt.ctrl_path);
+			s.clients.clear();
+			bool made;
+			s.fd = ctrl_bind(s.opt.ctrl_path, &made);
+			continue;
+		}
 		// The watched descriptor (a pipe from a test that started this
 		// process) ends when its holder is gone, crashed or not.
 		if (s.opt.watch_fd >= 0 && pfd[2].revents != 0) {

@@ -59,11 +59,21 @@ req_status(sim &s, std::string_view, std::string &reply)
 	return true;
 }
 
+// LIST_NETWORKS [LAST_ID=n]: as the daemon pages it, the networks from the
+// first one after the leading run of ids up to n.
 static bool
-req_list_networks(sim &s, std::string_view, std::string &reply)
+req_list_networks(sim &s, std::string_view args, std::string &reply)
 {
+	size_t from = 0;
+	long long last;
+
+	if (args.substr(0, 8) == "LAST_ID=" && parse_int(args.substr(8),
+	    INT_MIN, INT_MAX, &last) && last != -1)
+		while (from < s.networks.size() && s.networks[from].id <= last)
+			from++;
 	reply = "network id / ssid / bssid / flags\n";
-	for (const auto &n : s.networks) {
+	for (size_t i = from; i < s.networks.size(); i++) {
+		const sim_network &n = s.networks[i];
 		std::string flags;
 		if (n.id == s.cur_id)
 			flags += "[CURRENT]";
@@ -111,8 +121,9 @@ req_scan(sim &s, std::string_view, std::string &reply)
 	return true;
 }
 
-// BSS <bssid | ID-n | FIRST | LAST | index> [MASK=hex]: the fields the mask
-// selects, in the daemon's order; an empty reply for an unknown entry.
+// BSS <bssid | ID-n | NEXT-n | PREV-n | FIRST | LAST | index> [MASK=hex]:
+// the fields the mask selects, in the daemon's order; an empty reply for an
+// unknown entry (and past either end of the table).
 static bool
 req_bss(sim &s, std::string_view args, std::string &reply)
 {
@@ -149,6 +160,16 @@ req_bss(sim &s, std::string_view args, std::string &reply)
 		for (const sim_ap *a : table)
 			if (a->bss_id == v)
 				ap = a;
+	} else if ((which.substr(0, 5) == "NEXT-" || which.substr(0, 5) ==
+	    "PREV-") && parse_int(which.substr(5), 0, INT_MAX, &v)) {
+		bool next = which[0] == 'N';
+		for (size_t i = 0; i < table.size(); i++)
+			if (table[i]->bss_id == v) {
+				if (next && i + 1 < table.size())
+					ap = table[i + 1];
+				else if (!next && i > 0)
+					ap = table[i - 1];
+			}
 	} else if (which == "FIRST" && !table.empty()) {
 		ap = table.front();
 	} else if (which == "LAST" && !table.empty()) {
