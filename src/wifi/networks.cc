@@ -39,8 +39,6 @@ network_scan_ssid(wpa_ctrl *ctrl, int id)
 	    0 && reply[0] == '1';
 }
 
-// A key management list naming a PSK method counts as PSK even when it also
-// names an EAP method, as the supplicant's default "WPA-PSK WPA-EAP" does.
 static security_type
 network_security(wpa_ctrl *ctrl, int id)
 {
@@ -49,13 +47,7 @@ network_security(wpa_ctrl *ctrl, int id)
 
 	if (ctrl_query(ctrl, reply, &len, "GET_NETWORK %d key_mgmt", id) != 0)
 		return SECURITY_NA;
-	if (strstr(reply, "PSK") != nullptr)
-		return SECURITY_PSK;
-	if (strstr(reply, "EAP") != nullptr)
-		return SECURITY_EAP;
-	if (strstr(reply, "NONE") != nullptr)
-		return SECURITY_OPEN;
-	return SECURITY_NA;
+	return key_mgmt_security(reply);
 }
 
 // Whether the flags say the network is disabled.  "[TEMP-DISABLED]" is the

@@ -28,10 +28,9 @@ scan_parse(char *line, scan_result *res)
 		memset(&res->bssid, 0, sizeof res->bssid);
 	res->security = SECURITY_OPEN;
 	if (n > 3) {
-		if (strstr(f[3], "PSK") != nullptr)
-			res->security = SECURITY_PSK;
-		else if (strstr(f[3], "EAP") != nullptr)
-			res->security = SECURITY_EAP;
+		res->security = scan_flags_security(f[3]);
+		res->offers_sae = strstr(f[3], "SAE") != nullptr;
+		res->sae_h2e = strstr(f[3], "[SAE-H2E]") != nullptr;
 	}
 	return true;
 }

@@ -220,7 +220,6 @@ mac_text(const ether_addr &a)
 	return buf;
 }
 
-static const char *const security_names[] = { "Open", "EAP", "PSK", "N/A" };
 static const char *const state_names[] = { "enabled", "disabled", "current" };
 
 std::vector<std::string>
@@ -231,7 +230,7 @@ known_texts(const known_networks *known)
 		const known_network &k = known->items[i];
 		v.push_back(std::to_string(k.id) + "|" + k.ssid + "|" +
 		    std::to_string(k.priority) + "|" + (k.scan_ssid ? "hidden" : "-") +
-		    "|" + security_names[k.security] + "|" + state_names[k.state] +
+		    "|" + security_text(k.security) + "|" + state_names[k.state] +
 		    "|" + mac_text(k.bssid));
 	}
 	return v;
@@ -244,7 +243,7 @@ scan_texts(const scan_results *scan)
 	for (size_t i = 0; i < scan->count; i++) {
 		const scan_result &r = scan->items[i];
 		v.push_back(mac_text(r.bssid) + "|" + std::to_string(r.freq) + "|" +
-		    std::to_string(r.signal) + "|" + security_names[r.security] +
+		    std::to_string(r.signal) + "|" + security_text(r.security) +
 		    "|" + r.ssid);
 	}
 	return v;

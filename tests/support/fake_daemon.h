@@ -88,7 +88,7 @@ bool fake_daemon_send(fake_daemon *d, const std::string &msg);
 
 // The records of an array as lines of text, for comparing whole arrays:
 // "id|ssid|priority|hidden|security|state|bssid" for known networks, with
-// hidden "hidden" or "-", security "Open", "EAP", "PSK" or "N/A", state
+// hidden "hidden" or "-", security as the Security column shows it, state
 // "enabled", "disabled" or "current"; "bssid|freq|signal|security|ssid"
 // for scan results.
 std::vector<std::string> known_texts(const known_networks *known);

@@ -92,7 +92,7 @@ TEST(simsupp_client, records_parse_as_the_world_says)
 		{"Home", 5, SECURITY_PSK, NETWORK_CURRENT},
 		{"CorpNet", 2, SECURITY_EAP, NETWORK_ENABLED},
 		{"Cafe", 0, SECURITY_OPEN, NETWORK_DISABLED},
-		{"Fortress", 0, SECURITY_NA, NETWORK_ENABLED},
+		{"Fortress", 0, SECURITY_SAE, NETWORK_ENABLED},
 	};
 	for (size_t i = 0; i < known->count; i++) {
 		SCOPED_TRACE(want_known[i].ssid);
@@ -118,7 +118,7 @@ TEST(simsupp_client, records_parse_as_the_world_says)
 		{"02:00:00:00:03:02", "\xe5\x92\x96\xe5\x95\xa1\xe5\xba\x97 Tea",
 		    2412, SECURITY_PSK},
 		{"02:00:00:00:03:03", "Stra\xc3\x9f" "e 12", 5200, SECURITY_PSK},
-		{"02:00:00:00:04:02", "Fortress", 5745, SECURITY_OPEN},
+		{"02:00:00:00:04:02", "Fortress", 5745, SECURITY_SAE},
 		{"02:00:00:00:04:03", "Transition", 5500, SECURITY_PSK},
 		{"02:00:00:00:05:01", "", 2452, SECURITY_PSK},
 		{"02:00:00:00:06:01", "Lab \"Guest\" \\ 2.4", 2442, SECURITY_PSK},
