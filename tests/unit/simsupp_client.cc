@@ -124,6 +124,12 @@ TEST(simsupp_client, records_parse_as_the_world_says)
 		{"02:00:00:00:06:01", "Lab \"Guest\" \\ 2.4", 2442, SECURITY_PSK},
 		{"02:00:00:00:06:02", "Tab\there\x01", 2472, SECURITY_OPEN},
 		{"02:00:00:00:06:03", "Caf\xe9 Latin-1", 5220, SECURITY_PSK},
+		{"02:00:00:00:08:01", "", 2462, SECURITY_PSK},
+		{"02:00:00:00:08:02", "Library", 5180, SECURITY_OWE},
+		{"02:00:00:00:08:03", "Bistro", 2437, SECURITY_OWE},
+		{"02:00:00:00:08:04", "", 2437, SECURITY_OWE},
+		{"02:00:00:00:08:05", "Oldtimer", 2412, SECURITY_WEP},
+		{"02:00:00:00:08:06", "Mystery", 5200, SECURITY_NA},
 	};
 	for (const auto &w : want_scan) {
 		SCOPED_TRACE(w.bssid);

@@ -269,6 +269,15 @@ req_set_network(sim &s, std::string_view args, std::string &)
 	if (n == nullptr || args.find(' ') == std::string_view::npos)
 		return false;
 	std::string_view name = next_word(args);
+	// A build without SAE and OWE does not know their names.
+	if (s.opt.no_wpa3 && name == "key_mgmt") {
+		std::string_view words = args;
+		while (!words.empty()) {
+			std::string_view w = next_word(words);
+			if (w == "SAE" || w == "OWE")
+				return false;
+		}
+	}
 	return network_field_set(*n, name, args);
 }
 
@@ -448,6 +457,19 @@ req_set(sim &s, std::string_view args, std::string &)
 	std::string_view name = next_word(args);
 	long long v;
 
+	if (name == "sae_pwe" && !s.opt.no_wpa3) {
+		if (!parse_int(args, 0, 3, &v))
+			return false;
+		// Kept among the global lines, which the next save writes.
+		auto g = std::find_if(s.globals.begin(), s.globals.end(),
+		    [](const std::string &l) { return l.starts_with("sae_pwe="); });
+		std::string line = strprintf("sae_pwe=%lld", v);
+		if (g == s.globals.end())
+			s.globals.push_back(line);
+		else
+			*g = line;
+		return true;
+	}
 	if (name != "passive_scan" && name != "update_config")
 		return false;
 	if (!parse_int(args, INT_MIN, INT_MAX, &v))
@@ -490,6 +512,21 @@ req_reconnect(sim &s, std::string_view, std::string &)
 	return true;
 }
 
+// The key management methods this build and its driver offer, as the
+// daemon on a radio that can do them all names them.
+static bool
+req_get_capability(sim &s, std::string_view args, std::string &reply)
+{
+	if (args != "key_mgmt")
+		return false;
+	reply = "NONE IEEE8021X WPA-EAP WPA-PSK WPA-EAP-SUITE-B-192 FT-PSK "
+	    "FT-EAP";
+	if (!s.opt.no_wpa3)
+		reply += " OWE SAE FT-SAE";
+	reply += "\n";
+	return true;
+}
+
 static bool
 req_terminate(sim &s, std::string_view, std::string &)
 {
@@ -515,6 +552,7 @@ static constexpr request_entry requests[] = {
 	{"DISABLE_NETWORK", MATCH_ARGS, req_disable_network},
 	{"SELECT_NETWORK", MATCH_ARGS, req_select_network},
 	{"SET", MATCH_ARGS, req_set},
+	{"GET_CAPABILITY", MATCH_ARGS, req_get_capability},
 	{"SAVE_CONFIG", MATCH_EXACT, req_save_config},
 	{"DISCONNECT", MATCH_EXACT, req_disconnect},
 	{"RECONNECT", MATCH_EXACT, req_reconnect},
