@@ -146,15 +146,16 @@ TEST_F(wifi_security, first_failure_ends_a_sequence)
 
 TEST_F(wifi_security, capability)
 {
-	// The replies of a daemon on a radio that can do everything, of one
-	// whose driver offers neither (the real daemon with -D none, no
+	// The replies of the daemon on mac80211_hwsim, of one whose driver
+	// offers neither (the real daemon with -D none, no
 	// newline at the end), and of one that refuses the request.
 	const struct {
 		const char *reply;
 		unsigned akm;
 	} cases[] = {
-		{ "NONE IEEE8021X WPA-EAP WPA-PSK WPA-EAP-SUITE-B-192 FT-PSK OWE SAE FT-SAE\n",
-		    AKM_SAE | AKM_OWE },
+		{ "NONE IEEE8021X WPA-EAP WPA-PSK WPA-EAP-SUITE-B WPA-EAP-SUITE-B-192 OWE "
+		    "DPP FILS-SHA256 FILS-SHA384 FT-FILS-SHA256 FT-FILS-SHA384 FT-PSK "
+		    "FT-EAP SAE", AKM_SAE | AKM_OWE },
 		{ "WPA-PSK WPA-EAP IEEE8021X WPA-NONE NONE", 0 },
 		{ "FT-SAE SAE-EXT-KEY OWE", AKM_OWE },
 		{ "SAE", AKM_SAE },
