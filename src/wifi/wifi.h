@@ -203,6 +203,22 @@ security_type key_mgmt_security(const char *key_mgmt);
 // The Security column's text of each type.
 const char *security_text(security_type s);
 
+// The stored networks whose passphrase the daemon refused in this session:
+// "CTRL-EVENT-SSID-TEMP-DISABLED id=N ... reason=WRONG_KEY", or for SAE,
+// which names no key, a rejected confirm ("CTRL-EVENT-AUTH-REJECT <bssid>
+// auth_type=3 auth_transaction=2 status_code=1", or 15) followed by
+// "... reason=CONN_FAILED".  A connection of the network, or its removal,
+// clears its mark.  Zero-initialised: nothing marked.
+inline constexpr size_t REFUSED_MAX = 16;
+struct refused_keys {
+	int ids[REFUSED_MAX];       // the oldest first; it goes when full
+	size_t count;
+	bool sae_rejected;          // a confirm rejected since the last pause
+};
+// Takes note of one event message of `len` bytes.
+void refused_keys_event(refused_keys *r, const char *msg, size_t len);
+bool refused_keys_has(const refused_keys *r, int id);
+
 // Decodes the supplicant's escapes in place; returns `text`.
 char *ssid_unescape(char *text, size_t len);
 

@@ -50,7 +50,8 @@ restart_station() { # conf-file
 	i=0
 	while [ -S /var/run/wpa_supplicant/wlan2 ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
 	cp "$1" /etc/wpa_supplicant/wpa_supplicant.conf
-	wpa_supplicant -B -t -i wlan2 -D nl80211 -c /etc/wpa_supplicant/wpa_supplicant.conf \
+	# -d: the debug log names every request the daemon receives.
+	wpa_supplicant -B -t -d -i wlan2 -D nl80211 -c /etc/wpa_supplicant/wpa_supplicant.conf \
 		-P /run/wpa_supplicant.pid -f /tmp/wpa_supplicant-2.log || return 1
 	i=0
 	while [ ! -S /var/run/wpa_supplicant/wlan2 ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
