@@ -3,7 +3,8 @@
 # inside the guest after the first (cwd /host, busybox sh); brings up the
 # access points of aps.sh, restarts the station's daemon from
 # networks-initial.conf (no stored networks, scans limited to those four
-# channels) and drives corvid in tmux at 80x34:
+# channels, and what the kernel still holds from the first journey's scans
+# ignored) and drives corvid in tmux at 80x34:
 #
 #   a WPA3-only network with a wrong passphrase, then 'c' again: the dialog
 #   opens, the right one connects (key_mgmt=SAE), nothing forgotten;
