@@ -16,7 +16,9 @@
 #include <cstring>
 #include <iterator>
 
-#include "app.h"
+#include "state.h"
+#include "term.h"
+#include "notify.h"
 #include "render.h"
 
 static constexpr int ENTRIES = 100;
@@ -46,9 +48,9 @@ state_build(void)
 	app.winsize.ws_row = 34;
 	app.winsize.ws_col = 80;
 	app.layout_rows = 34;
-	app.known_visible = app.scan_visible = 13;
-	app.known_sel = 20;
-	app.scan_sel = 50;
+	app.tables[SECTION_KNOWN].visible = app.tables[SECTION_SCAN].visible = 13;
+	app.tables[SECTION_KNOWN].sel = 20;
+	app.tables[SECTION_SCAN].sel = 50;
 	app.section = SECTION_SCAN;
 
 	static supplicant_status status;

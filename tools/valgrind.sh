@@ -30,8 +30,7 @@ build=$(cd "$build" && pwd)
 # Leaks count only when definite: what is still reachable at exit() (the
 # C library's buffers, a test framework's registries) is no leak.  Forked
 # children (death tests, programs run in-process) are checked for their
-# exit status but write no log of their own; tools/valgrind.supp holds what
-# forking a test with threads leaves behind.
+# exit status but write no log of their own.
 options="--error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
 	--show-leak-kinds=definite --child-silent-after-fork=yes --num-callers=30
 	--suppressions=$(pwd)/tools/valgrind.supp -q"

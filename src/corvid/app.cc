@@ -1,24 +1,21 @@
-// Start-up, the command line, the terminal's modes and the ways out.
+// The top of the program: the command line, start-up, the event sources,
+// and the clean-up on the way out.
 #include <err.h>
 #include <fcntl.h>
 #include <getopt.h>
-#include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
+#include <csignal>
 #include <clocale>
-#include <cstdarg>
 #include <cstdlib>
-#include <ctime>
 
 #include "app.h"
 #include "dialog.h"
 #include "events.h"
+#include "keys.h"
 #include "loop.h"
-
-// How long the terminal may take to answer a cursor-position query.
-static constexpr int CURSOR_REPLY_TIMEOUT_MS = 1000;
+#include "notify.h"
+#include "term.h"
 
 void
 usage(FILE *stream)
@@ -28,138 +25,11 @@ usage(FILE *stream)
 }
 
 void
-layout_update(void)
-{
-	size_t rows = app_rows();
-
-	app.layout_rows = std::min(rows, LAYOUT_ROWS_MAX);
-	app.known_visible = app.scan_visible =
-	    rows < 8 ? 0 : std::min((rows - 8) / 2, TABLE_ROWS_MAX);
-	app.too_small = app_cols() < MIN_COLS || app_rows() < MIN_ROWS;
-}
-
-static long
-elapsed_ms(const struct timespec *since)
-{
-	struct timespec now;
-
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return (now.tv_sec - since->tv_sec) * 1000 +
-	    (now.tv_nsec - since->tv_nsec) / 1000000;
-}
-
-// Asks the terminal where the cursor is after sending it to the far bottom
-// right.  A terminal in canonical mode would hold the reply back (it has no
-// line end), so canonical mode and echo are off for the query; a terminal
-// that does not answer within a second fails it.
-static int
-query_cursor_size(void)
-{
-	struct termios saved, query;
-	bool switched = false;
-
-	if (tcgetattr(app.tty_fd, &saved) == 0) {
-		query = saved;
-		query.c_lflag &= ~(ICANON | ECHO);
-		query.c_cc[VMIN] = 0;
-		query.c_cc[VTIME] = 0;
-		switched = tcsetattr(app.tty_fd, TCSANOW, &query) == 0;
-	}
-	auto restore = [&] {
-		if (switched)
-			tcsetattr(app.tty_fd, TCSANOW, &saved);
-	};
-
-	if (dprintf(app.tty_fd, "\e[999C\e[999B") < 0 ||
-	    dprintf(app.tty_fd, "\e[6n") < 0) {
-		restore();
-		return -1;
-	}
-
-	char reply[32] = {};
-	size_t n = 0;
-	struct timespec start;
-	clock_gettime(CLOCK_MONOTONIC, &start);
-	while (n < sizeof reply - 1) {
-		long left = CURSOR_REPLY_TIMEOUT_MS - elapsed_ms(&start);
-		struct pollfd pfd = {app.tty_fd, POLLIN, 0};
-		if (left <= 0 || poll(&pfd, 1, static_cast<int>(left)) <= 0)
-			break;
-		if (read(app.tty_fd, reply + n, 1) != 1)
-			break;
-		if (reply[n++] == 'R')
-			break;
-	}
-	restore();
-
-	unsigned short rows, cols;
-	if (reply[0] != '\e' || reply[1] != '[' ||
-	    sscanf(reply + 2, "%hu;%hu", &rows, &cols) != 2)
-		return -1;
-	app.winsize.ws_row = rows;
-	app.winsize.ws_col = cols;
-	return 0;
-}
-
-int
-fetch_winsize(void)
-{
-	if (ioctl(app.tty_fd, TIOCGWINSZ, &app.winsize) == -1 ||
-	    app.winsize.ws_col == 0) {
-		if (query_cursor_size() == -1)
-			return -1;
-	}
-	layout_update();
-	return 0;
-}
-
-void
-restore_screen(void)
-{
-	(void)dprintf(app.tty_fd, "\e[?1049l\e[?25h");
-}
-
-// Leaves the screen and gives the terminal its attributes back before the
-// message is printed, so that the message and the shell prompt after it
-// come out as usual lines.
-static void
-leave_terminal(void)
-{
-	int saved_errno = errno;
-
-	restore_screen();
-	if (app.tty_fd != -1 && app.termios_saved)
-		(void)tcsetattr(app.tty_fd, TCSAFLUSH, &app.saved_termios);
-	errno = saved_errno;
-}
-
-void
-fatal(const char *fmt, ...)
-{
-	va_list ap;
-
-	leave_terminal();
-	va_start(ap, fmt);
-	verr(1, fmt, ap);
-}
-
-void
-fatalx(const char *fmt, ...)
-{
-	va_list ap;
-
-	leave_terminal();
-	va_start(ap, fmt);
-	verrx(1, fmt, ap);
-}
-
-void
 cleanup(void)
 {
 	bool tty_failed = false;
 
-	if (app.tty_fd != -1 && app.termios_saved &&
-	    tcsetattr(app.tty_fd, TCSAFLUSH, &app.saved_termios) == -1) {
+	if (restore_termios() == -1) {
 		warn("tcsetattr()");
 		tty_failed = true;
 	}
@@ -187,6 +57,7 @@ cleanup(void)
 		ctrl_close(app.ctrl);
 		app.ctrl = nullptr;
 	}
+	warnings_release();
 	// exit() may not be called again from an exit handler.
 	if (tty_failed) {
 		fflush(nullptr);
@@ -194,15 +65,38 @@ cleanup(void)
 	}
 }
 
-static void
-raw_mode(struct termios *t)
+int
+register_sources(void)
 {
-	t->c_iflag &= ~(BRKINT | INPCK | ISTRIP | ICRNL | IXON);
-	t->c_oflag &= ~OPOST;
-	t->c_cflag |= CS8;
-	t->c_lflag &= ~(ECHO | ISIG | ICANON | IEXTEN);
-	t->c_cc[VMIN] = 0;
-	t->c_cc[VTIME] = 0;
+	struct source {
+		uintptr_t ident;
+		int filter;
+		unsigned seconds;
+		int (*callback)(void *);
+		void *udata;
+	};
+	const source sources[] = {
+		{static_cast<uintptr_t>(app.tty_fd), EVQ_READ, 0, handle_input, nullptr},
+		{static_cast<uintptr_t>(app.monitor_fd), EVQ_READ, 0, handle_wpa_event, nullptr},
+		{SIGWINCH, EVQ_SIGNAL, 0, handle_winch, nullptr},
+		{TIMER_NOTIFICATIONS, EVQ_TIMER, NOTIFICATION_PERIOD, handle_notification_timer, nullptr},
+		{TIMER_SCAN, EVQ_TIMER, SCAN_PERIOD, handle_scan_timer, nullptr},
+		{static_cast<uintptr_t>(app.rtnl->fd), EVQ_READ, 0, handle_rtnl, nullptr},
+		// The signals that end the program through the normal exit path.
+		{SIGTERM, EVQ_SIGNAL, 0, handle_signal, const_cast<char *>("SIGTERM")},
+		{SIGHUP, EVQ_SIGNAL, 0, handle_signal, const_cast<char *>("SIGHUP")},
+		{SIGINT, EVQ_SIGNAL, 0, handle_signal, const_cast<char *>("SIGINT")},
+	};
+	constexpr size_t n = sizeof sources / sizeof sources[0];
+	evq_change changes[n];
+
+	for (size_t i = 0; i < n; i++) {
+		const source &s = sources[i];
+		if (handler_add(s.ident, s.filter, s.callback, s.udata) == nullptr)
+			return 1;
+		changes[i] = {s.ident, s.filter, s.seconds};
+	}
+	return evq_register(app.kq_fd, changes, n) == -1 ? -1 : 0;
 }
 
 int
@@ -243,11 +137,9 @@ corvid_main(int argc, char **argv)
 	if (path == nullptr)
 		errx(1, "no wpa ctrl interface on default path, provide --ctrl-interface");
 
-	app.tty_fd = app.monitor_fd = app.kq_fd = -1;
-	app.pending_network = -1;
+	app_reset();
 	if (atexit(cleanup) != 0)
 		err(1, "atexit");
-	notification_list_init(&app.notifications);
 
 	if ((app.ctrl = ctrl_open(path)) == nullptr)
 		err(1, "failed to open wpa_supplicant ctrl_interface, %s", path);
@@ -281,14 +173,14 @@ corvid_main(int argc, char **argv)
 		err(1, "bind(corvid.rtnl)");
 
 	if ((app.kq_fd = evq_open()) == -1)
-		err(1, "kqueue()");
+		err(1, "%s", EVQ_OPEN_CALL);
 	switch (register_sources()) {
 	case 0:
 		break;
 	case 1:
 		err(1, "malloc");
 	default:
-		err(1, "kevent register");
+		err(1, "%s", EVQ_REGISTER_CALL);
 	}
 
 	struct termios raw = app.saved_termios;
@@ -297,6 +189,7 @@ corvid_main(int argc, char **argv)
 		err(1, "tcsetattr()");
 	if (dprintf(app.tty_fd, "\e[?1049h\e[?25l") < 0)
 		fatal("dprintf");
+	warnings_hold();
 
 	event_loop();
 	return 0;

@@ -1,15 +1,14 @@
 // The connect flow and the input dialogs it opens for credentials.
 #include <cassert>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app.h"
 #include "dialog.h"
-#include "events.h"
-#include "keys.h"
 #include "loop.h"
+#include "notify.h"
+#include "refresh.h"
+#include "term.h"
 
 void
 secret_free(char *text)
@@ -24,7 +23,15 @@ static void
 dialog_clear(dialog_data *d)
 {
 	explicit_bzero(d->input, sizeof d->input);
-	d->len = 0;
+	d->ed = { d->input, 0, DIALOG_INPUT_MAX };
+}
+
+void
+dialog_init(dialog_data *d, int min_len, int max_len)
+{
+	dialog_clear(d);
+	d->min_len = min_len;
+	d->max_len = max_len;
 }
 
 char *
@@ -33,15 +40,13 @@ read_dialog_input(const char *prompt, int min_len, int max_len, bool masked)
 	dialog_data data;
 	char *result = nullptr;
 
-	dialog_clear(&data);
-	data.min_len = min_len;
-	data.max_len = max_len;
+	dialog_init(&data, min_len, max_len);
 	app.dialog_prompt = prompt;
 	app.dialog_masked = masked;
 
 	event_loop_nested(handle_dialog_input, &data);
 
-	if (data.len > 0 && (result = strdup(data.input)) == nullptr) {
+	if (data.ed.len > 0 && (result = strdup(data.input)) == nullptr) {
 		dialog_clear(&data);
 		fatal("strdup");
 	}
@@ -57,33 +62,25 @@ handle_dialog_input(void *udata)
 {
 	assert(udata != NULL);
 	auto *d = static_cast<dialog_data *>(udata);
-	int key = read_key();
-
-	if (key == KEY_ESC) {
+	switch (edit_key(&d->ed, read_key())) {
+	case EDIT_MORE:
+		break;
+	case EDIT_CANCEL:
+		dialog_clear(d);
+		return 1;
+	case EDIT_DONE: {
+		size_t n = d->ed.len;
+		if (n < static_cast<size_t>(d->min_len))
+			break;
+		if (n <= static_cast<size_t>(d->max_len))
+			return 1;
+		char msg[64];
+		snprintf(msg, sizeof msg, "Input must not exceed %d characters",
+		    d->max_len);
+		notify(&app.notifications, msg);
 		dialog_clear(d);
 		return 1;
 	}
-	if (key == '\b' || key == 127 || key == KEY_DELETE) {
-		if (d->len > 0)
-			d->input[--d->len] = '\0';
-	} else if (key < 0 || (key <= 127 && !iscntrl(key))) {
-		// Bytes of multibyte characters come one at a time, as typed.
-		if (d->len < DIALOG_INPUT_MAX) {
-			d->input[d->len++] = static_cast<char>(key);
-			d->input[d->len] = '\0';
-		}
-	} else if (key == '\r') {
-		size_t n = d->len;
-		if (n >= static_cast<size_t>(d->min_len)) {
-			if (n <= static_cast<size_t>(d->max_len))
-				return 1;
-			char msg[64];
-			snprintf(msg, sizeof msg, "Input must not exceed %d characters",
-			    d->max_len);
-			notify(&app.notifications, msg);
-			dialog_clear(d);
-			return 1;
-		}
 	}
 	app.dialog_text = d->input;
 	return 0;
@@ -165,7 +162,7 @@ connect_to_network(void)
 {
 	// The dialogs run the event loop, which may replace the scan results:
 	// take what the flow needs now.
-	const scan_result &sel = app.scan->items[app.scan_sel];
+	const scan_result &sel = app.scan->items[app_table(SECTION_SCAN).sel];
 	char ssid[SSID_MAX + 1];
 	memcpy(ssid, sel.ssid, sizeof ssid);
 	ssid[SSID_MAX] = '\0';
@@ -190,7 +187,7 @@ connect_to_network(void)
 	// selection changes their state: a hidden network would otherwise be
 	// left disabled, and saved so.
 	known_networks *all = app.known;
-	if (app.known_search[0] != '\0' &&
+	if (app_table(SECTION_KNOWN).search[0] != '\0' &&
 	    (all = known_networks_fetch(app.ctrl)) == nullptr)
 		fatalx("failed to retrieve known networks");
 

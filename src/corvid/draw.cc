@@ -7,7 +7,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app.h"
+#include "state.h"
 #include "draw.h"
 
 // Longest text the width measures accept, in characters.

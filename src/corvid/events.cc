@@ -1,13 +1,14 @@
-// Supplicant events, the refreshes of the supplicant records and the
-// notification list.
+// What the event sources other than the keyboard bring: the supplicant's
+// messages, the window size, the two timers, the routing socket and the
+// terminating signals.
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdlib>
-#include <cstring>
 #include <string_view>
 
 #include "events.h"
+#include "notify.h"
+#include "refresh.h"
+#include "term.h"
 
 // Events that change the scan results, then those that change the known
 // networks; the first group that matches decides.
@@ -61,105 +62,48 @@ handle_wpa_event(void *)
 	return 0;
 }
 
-void
-notification_expire(notification_list *list)
+int
+handle_winch(void *)
 {
-	notification *n = list->first;
-
-	if (n == nullptr)
-		return;
-	list->first = n->next;
-	if (n->next != nullptr)
-		n->next->prev = &list->first;
-	else
-		list->last = &list->first;
-	list->count--;
-	free(n->text);
-	free(n);
+	if (fetch_winsize() == -1)
+		fatal("failed to fetch terminal winsize");
+	size_t cols = app_cols();
+	size_t limit = cols <= 80 ? 80 - cols : 0;
+	app.hscroll = std::min(app.hscroll, limit);
+	return 0;
 }
 
-void
-notify(notification_list *list, const char *text)
+int
+handle_notification_timer(void *)
 {
-	auto *n = static_cast<notification *>(malloc(sizeof(notification)));
-
-	if (n == nullptr)
-		fatal("malloc");
-	if ((n->text = strdup(text)) == nullptr) {
-		free(n);
-		fatal("strdup");
-	}
-	// A busy neighbourhood can report more per scan than expiry removes.
-	if (list->count >= NOTIFICATIONS_MAX)
-		notification_expire(list);
-	n->next = nullptr;
-	n->prev = list->last;
-	*list->last = n;
-	list->last = &n->next;
-	list->count++;
+	notification_expire(&app.notifications);
+	return 0;
 }
 
-void
-notifyf(notification_list *list, const char *fmt, ...)
+// The periodic scan.  Its failure is no reason to stop, unless the daemon
+// is gone: a failed request is followed by a status fetch, which ends the
+// program when the daemon no longer answers, instead of leaving a screen
+// that silently stopped changing.
+int
+handle_scan_timer(void *)
 {
-	struct sbuf *sb;
-	va_list ap;
-
-	if ((sb = sbuf_new_auto()) == nullptr)
-		fatal("sbuf_new_auto()");
-	va_start(ap, fmt);
-	sbuf_vprintf(sb, fmt, ap);
-	va_end(ap);
-	if (sbuf_finish(sb) == -1)
-		fatal("sbuf failed");
-	notify(list, sbuf_data(sb));
-	sbuf_delete(sb);
+	if (scan_start(app.ctrl) != 0)
+		refresh_status();
+	return 0;
 }
 
-void
-clear_notifications(notification_list *list)
+int
+handle_rtnl(void *)
 {
-	while (list->first != nullptr)
-		notification_expire(list);
+	int type = rtnl_next(app.rtnl);
+
+	if (type == RTNL_NEWADDR || type == RTNL_DELADDR)
+		refresh_status();
+	return 0;
 }
 
-void
-refresh_status(void)
+int
+handle_signal(void *udata)
 {
-	supplicant_status_free(app.status);
-	if ((app.status = supplicant_status_fetch(app.ctrl)) == nullptr)
-		fatalx("failed to retrieve wpa_supplicant status");
-}
-
-// Replaces one list: fetch, sort, filter by the section's search text, and
-// keep the selection as a row number within the new count.
-template <typename A>
-static void
-refresh_list(A *&list, A *(*fetch)(wpa_ctrl *), void (*release)(A *),
-    void (*sort)(A *), void (*filter)(A *, const char *), const char *search,
-    size_t *sel, const char *failure)
-{
-	release(list);
-	if ((list = fetch(app.ctrl)) == nullptr)
-		fatalx("%s", failure);
-	sort(list);
-	if (search[0] != '\0')
-		filter(list, search);
-	*sel = list->count == 0 ? 0 : std::min(*sel, list->count - 1);
-}
-
-void
-refresh_known(void)
-{
-	refresh_list(app.known, known_networks_fetch, known_networks_free,
-	    known_networks_sort, known_networks_filter, app.known_search,
-	    &app.known_sel, "failed to retrieve known networks");
-}
-
-void
-refresh_scan(void)
-{
-	refresh_list(app.scan, scan_results_fetch, scan_results_free,
-	    scan_results_sort, scan_results_filter, app.scan_search,
-	    &app.scan_sel, "failed to retrieve scan results");
+	fatalx("terminated by %s", static_cast<const char *>(udata));
 }

@@ -1,16 +1,18 @@
-// Supplicant events, record refreshes and the notification list.
+// The handlers of the event sources other than the keyboard.
 #pragma once
 
-#include "app.h"
+#include <cstdint>
+
+#include "state.h"
+
+inline constexpr uintptr_t TIMER_NOTIFICATIONS = 0;  // every 5 seconds
+inline constexpr uintptr_t TIMER_SCAN = 1;           // every 30 seconds
+inline constexpr unsigned NOTIFICATION_PERIOD = 5;
+inline constexpr unsigned SCAN_PERIOD = 30;
 
 int handle_wpa_event(void *udata);
-
-void notify(notification_list *list, const char *text);
-void notifyf(notification_list *list, const char *fmt, ...) __printflike(2, 3);
-void clear_notifications(notification_list *list);
-// Removes the oldest entry, if any.
-void notification_expire(notification_list *list);
-
-void refresh_status(void);
-void refresh_known(void);
-void refresh_scan(void);
+int handle_winch(void *udata);
+int handle_notification_timer(void *udata);
+int handle_scan_timer(void *udata);
+int handle_rtnl(void *udata);
+int handle_signal(void *udata);

@@ -1,123 +1,23 @@
-// Reading keys from the terminal, and what each key does on the main screen.
-#include <poll.h>
-#include <unistd.h>
-
+// What each key does on the main screen.
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
-#include "app.h"
 #include "dialog.h"
-#include "events.h"
 #include "keys.h"
+#include "notify.h"
+#include "refresh.h"
 #include "search.h"
-
-// One read of one byte: 1, 0 when nothing is pending, -1 on error.
-static ssize_t
-read_byte(unsigned char *c)
-{
-	return read(app.tty_fd, c, 1);
-}
-
-int
-read_key(void)
-{
-	unsigned char c;
-	bool was_readable = false;
-
-	// Reads return at once in raw mode.  Nothing to read while the terminal
-	// reports itself readable is end of file: the terminal hung up.
-	for (;;) {
-		ssize_t n = read_byte(&c);
-		if (n == 1)
-			break;
-		if (n == -1 && errno != EAGAIN && errno != EINTR)
-			fatal("read");
-		if (n == 0 && was_readable)
-			fatalx("read: end of file on the terminal");
-		struct pollfd pfd = {app.tty_fd, POLLIN, 0};
-		if (poll(&pfd, 1, -1) == -1 && errno != EINTR)
-			fatal("read");
-		was_readable = pfd.revents != 0;
-	}
-	if (c != '\e')
-		return static_cast<signed char>(c);
-
-	unsigned char seq[3];
-	if (read_byte(&seq[0]) != 1 || read_byte(&seq[1]) != 1)
-		return KEY_ESC;
-	if (seq[0] == 'O') {
-		switch (seq[1]) {
-		case 'H':
-			return KEY_HOME;
-		case 'F':
-			return KEY_END;
-		}
-		return KEY_ESC;
-	}
-	if (seq[0] != '[')
-		return KEY_ESC;
-	if (seq[1] >= '0' && seq[1] <= '9') {
-		if (read_byte(&seq[2]) != 1 || seq[2] != '~')
-			return KEY_ESC;
-		switch (seq[1]) {
-		case '1':
-		case '7':
-			return KEY_HOME;
-		case '3':
-			return KEY_DELETE;
-		case '4':
-		case '8':
-			return KEY_END;
-		case '5':
-			return KEY_PAGE_UP;
-		case '6':
-			return KEY_PAGE_DOWN;
-		}
-		return KEY_ESC;
-	}
-	switch (seq[1]) {
-	case 'A':
-		return KEY_UP;
-	case 'B':
-		return KEY_DOWN;
-	case 'C':
-		return KEY_RIGHT;
-	case 'D':
-		return KEY_LEFT;
-	case 'H':
-		return KEY_HOME;
-	case 'F':
-		return KEY_END;
-	}
-	return KEY_ESC;
-}
-
-// The list of the active section with its selection and window.
-struct table_view {
-	size_t count;
-	size_t *sel;
-	size_t top;
-	size_t visible;
-};
-
-static table_view
-active_table(void)
-{
-	if (app.section == SECTION_SCAN)
-		return {app.scan->count, &app.scan_sel, app.scan_top, app.scan_visible};
-	return {app.known->count, &app.known_sel, app.known_top, app.known_visible};
-}
+#include "term.h"
 
 static void
 move_selection(int key)
 {
-	table_view t = active_table();
-	size_t n = t.count;
-	size_t &sel = *t.sel;
+	table &t = active_table();
+	size_t n = table_count(app.section);
+	size_t &sel = t.sel;
 
 	switch (key) {
 	case 'j':
@@ -152,7 +52,7 @@ selected_known(void)
 {
 	if (app.section != SECTION_KNOWN || app.known->count == 0)
 		return nullptr;
-	return &app.known->items[app.known_sel];
+	return &app.known->items[app_table(SECTION_KNOWN).sel];
 }
 
 static void

@@ -1,5 +1,4 @@
-// The event loop, the handler list and the handlers of the window size,
-// the timers, the terminating signals and the routing socket.
+// The event loop and its handler list.
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,10 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "events.h"
-#include "keys.h"
 #include "loop.h"
 #include "render.h"
+#include "term.h"
 
 event_handler *
 handler_add(uintptr_t ident, int filter, int (*callback)(void *), void *udata)
@@ -52,40 +50,6 @@ handlers_free(void)
 	}
 }
 
-int
-register_sources(void)
-{
-	struct source {
-		uintptr_t ident;
-		int filter;
-		unsigned seconds;
-		int (*callback)(void *);
-		void *udata;
-	};
-	const source sources[] = {
-		{static_cast<uintptr_t>(app.tty_fd), EVQ_READ, 0, handle_input, nullptr},
-		{static_cast<uintptr_t>(app.monitor_fd), EVQ_READ, 0, handle_wpa_event, nullptr},
-		{SIGWINCH, EVQ_SIGNAL, 0, handle_winch, nullptr},
-		{TIMER_NOTIFICATIONS, EVQ_TIMER, NOTIFICATION_PERIOD, handle_notification_timer, nullptr},
-		{TIMER_SCAN, EVQ_TIMER, SCAN_PERIOD, handle_scan_timer, nullptr},
-		{static_cast<uintptr_t>(app.rtnl->fd), EVQ_READ, 0, handle_rtnl, nullptr},
-		// The signals that end the program through the normal exit path.
-		{SIGTERM, EVQ_SIGNAL, 0, handle_signal, const_cast<char *>("SIGTERM")},
-		{SIGHUP, EVQ_SIGNAL, 0, handle_signal, const_cast<char *>("SIGHUP")},
-		{SIGINT, EVQ_SIGNAL, 0, handle_signal, const_cast<char *>("SIGINT")},
-	};
-	constexpr size_t n = sizeof sources / sizeof sources[0];
-	evq_change changes[n];
-
-	for (size_t i = 0; i < n; i++) {
-		const source &s = sources[i];
-		if (handler_add(s.ident, s.filter, s.callback, s.udata) == nullptr)
-			return 1;
-		changes[i] = {s.ident, s.filter, s.seconds};
-	}
-	return evq_register(app.kq_fd, changes, n) == -1 ? -1 : 0;
-}
-
 void
 redraw(void)
 {
@@ -112,13 +76,13 @@ next_event(evq_event *ev)
 	if (app.ctrl != nullptr && ctrl_event_pending(app.ctrl)) {
 		int r = evq_poll(app.kq_fd, ev);
 		if (r == -1)
-			fatal("kevent wait");
+			fatal("%s", EVQ_WAIT_CALL);
 		if (r == 0)
 			*ev = evq_event{static_cast<uintptr_t>(app.monitor_fd), EVQ_READ, false, 0};
 		return;
 	}
 	if (evq_wait(app.kq_fd, ev) == -1)
-		fatal("kevent wait");
+		fatal("%s", EVQ_WAIT_CALL);
 }
 
 void
@@ -150,50 +114,4 @@ event_loop_nested(int (*callback)(void *), void *udata)
 	event_loop();
 	eh->callback = saved_callback;
 	eh->udata = saved_udata;
-}
-
-int
-handle_winch(void *)
-{
-	if (fetch_winsize() == -1)
-		fatal("failed to fetch terminal winsize");
-	size_t cols = app_cols();
-	size_t limit = cols <= 80 ? 80 - cols : 0;
-	app.hscroll = std::min(app.hscroll, limit);
-	return 0;
-}
-
-int
-handle_notification_timer(void *)
-{
-	notification_expire(&app.notifications);
-	return 0;
-}
-
-// The periodic scan.  Its failure is no reason to stop, unless the daemon
-// is gone: a failed request is followed by a status fetch, which ends the
-// program when the daemon no longer answers, instead of leaving a screen
-// that silently stopped changing.
-int
-handle_scan_timer(void *)
-{
-	if (scan_start(app.ctrl) != 0)
-		refresh_status();
-	return 0;
-}
-
-int
-handle_rtnl(void *)
-{
-	int type = rtnl_next(app.rtnl);
-
-	if (type == RTNL_NEWADDR || type == RTNL_DELADDR)
-		refresh_status();
-	return 0;
-}
-
-int
-handle_signal(void *udata)
-{
-	fatalx("terminated by %s", static_cast<const char *>(udata));
 }

@@ -1,19 +1,14 @@
-// The event loop, its handler list and the handlers of the window size,
-// the two timers, the terminating signals and the routing socket.
+// The event loop and its handler list.  The loop draws the frame, waits
+// for one event and calls the handler registered for it, until a handler
+// returns 1.  The dialogs and the search run it nested: they put their own
+// key handler in the terminal's place for as long as they run, so that every
+// other source keeps being served underneath them.
 #pragma once
 
 #include <cstdint>
 
-#include "app.h"
+#include "state.h"
 
-inline constexpr uintptr_t TIMER_NOTIFICATIONS = 0;  // every 5 seconds
-inline constexpr uintptr_t TIMER_SCAN = 1;           // every 30 seconds
-inline constexpr unsigned NOTIFICATION_PERIOD = 5;
-inline constexpr unsigned SCAN_PERIOD = 30;
-
-// Registers the start-up sources in one submission: 0; 1 when a handler
-// record could not be allocated; -1 when the queue refused (errno).
-int register_sources(void);
 // Adds a record at the head of the list; nullptr when allocation failed.
 event_handler *handler_add(uintptr_t ident, int filter,
     int (*callback)(void *), void *udata);
@@ -27,9 +22,3 @@ void event_loop(void);
 void event_loop_nested(int (*callback)(void *), void *udata);
 // One pass without the wait: render the frame and write it.
 void redraw(void);
-
-int handle_winch(void *udata);
-int handle_notification_timer(void *udata);
-int handle_scan_timer(void *udata);
-int handle_rtnl(void *udata);
-int handle_signal(void *udata);

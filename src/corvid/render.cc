@@ -7,7 +7,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "app.h"
+#include "state.h"
 #include "draw.h"
 #include "render.h"
 
@@ -241,107 +241,94 @@ render_status(struct sbuf *sb, const block_geometry *g)
 	sbuf_cat(sb, "│\r\n");
 }
 
-// The title bar and header row shared by both tables.
-static void
-render_table_head(struct sbuf *sb, const block_geometry *g,
-    const table_window *t, int id, const char *name, const char *search,
-    const wchar_t *header)
-{
-	bool active = app.searching && app.section == id;
-	bool mark = search[0] != '\0' || active;
-	char text[SSID_MAX + 1];
-
-	printable(search, text, sizeof text);
-	int extra = static_cast<int>(strlen(text)) - display_width(text);
-	draw_box_title(sb, mark ? text : name, active ? "\e[36m" : nullptr,
-	    extra, false, mark, g->left, g->width);
-	sbuf_printf(sb, "%*s│\e[1m\e[34m", g->left, "");
-	print_wide_row(sb, app.hscroll, clamp_zero(g->width - 2), header, 32,
-	    "SSID");
-	sbuf_printf(sb, "\e[22m\e[39m%s\r\n", scroll_mark(t, -1));
-}
-
 // The start of entry row `i`, up to its text.
 static void
-render_row_start(struct sbuf *sb, const block_geometry *g, int id, size_t i,
-    size_t sel)
+render_row_start(struct sbuf *sb, const block_geometry *g, section_id id,
+    size_t i, size_t sel)
 {
 	bool reverse = app.section == id && i == sel && !app.searching;
 	sbuf_printf(sb, "%*s│ %s", g->left, "", reverse ? "\e[7m" : "");
 }
 
+// The text of row `i` of Known Networks.
 static void
-render_row_end(struct sbuf *sb, const table_window *t, size_t i)
+render_known_row(struct sbuf *sb, const block_geometry *g, size_t i)
 {
-	sbuf_printf(sb, "\e[27m %s\r\n",
-	    scroll_mark(t, static_cast<int>(i - t->top)));
+	const known_network *net = &app.known->items[i];
+	char ssid[SSID_MAX + 1];
+	printable(net->ssid, ssid, sizeof ssid);
+	int x = extra_width(ssid);
+
+	print_wide_row(sb, app.hscroll, clamp_zero(g->width - 4 - x),
+	    L"%s%-*s  %-*s  %-*s  %*d  %-*s",
+	    net->state == NETWORK_CURRENT ? ">" : " ", 32 - x, ssid,
+	    8, security_name(net->security), 6,
+	    net->scan_ssid ? "Yes" : "No", 8, net->priority, 12,
+	    auto_connect_text(net->state));
 }
 
-// Filler rows below the last entry; a table always takes `vis` rows.
+// The text of row `i` of Network Scan.
 static void
-render_fillers(struct sbuf *sb, const block_geometry *g,
-    const table_window *t, size_t i)
+render_scan_row(struct sbuf *sb, const block_geometry *g, size_t i)
 {
-	for (; i < t->top + t->vis; i++)
+	const scan_result *res = &app.scan->items[i];
+	char ssid[SSID_MAX + 1];
+	printable(res->ssid, ssid, sizeof ssid);
+	int x = extra_width(ssid);
+
+	print_wide_row(sb, app.hscroll, clamp_zero(g->width - 4 - x),
+	    L" %-*s      %-*s       %-*ls     %-*d MHz   ", 32 - x, ssid,
+	    8, security_name(res->security), 6,
+	    signal_bars(res->signal, locale_has_blocks()), 4, res->freq);
+}
+
+// What tells the two tables apart on the screen.
+struct table_look {
+	const char *name;
+	const wchar_t *header;
+	void (*row)(struct sbuf *, const block_geometry *, size_t);
+};
+
+static constexpr table_look table_looks[SECTIONS] = {
+	{ "Known Networks", L"  %-*s  Security  Hidden  Priority  Auto Connect  ",
+	  render_known_row },
+	{ "Network Scan", L"  %-*s      Security      Signal      Frequency   ",
+	  render_scan_row },
+};
+
+// One table: the title bar (the search text, when there is one), the
+// header row, the rows in the window around the selection and filler rows
+// below them; a table always takes its `visible` rows.
+static void
+render_table(struct sbuf *sb, const block_geometry *g, section_id id)
+{
+	const table_look &look = table_looks[id];
+	table &tab = app_table(id);
+	table_window t = table_window_place(tab.sel, &tab.top, table_count(id),
+	    tab.visible);
+
+	bool active = app.searching && app.section == id;
+	bool mark = tab.search[0] != '\0' || active;
+	char text[SSID_MAX + 1];
+	printable(tab.search, text, sizeof text);
+	int extra = static_cast<int>(strlen(text)) - display_width(text);
+	draw_box_title(sb, mark ? text : look.name, active ? "\e[36m" : nullptr,
+	    extra, false, mark, g->left, g->width);
+	sbuf_printf(sb, "%*s│\e[1m\e[34m", g->left, "");
+	print_wide_row(sb, app.hscroll, clamp_zero(g->width - 2), look.header, 32,
+	    "SSID");
+	sbuf_printf(sb, "\e[22m\e[39m%s\r\n", scroll_mark(&t, -1));
+
+	size_t i = t.top;
+	for (; i < t.count && i < t.top + t.vis; i++) {
+		render_row_start(sb, g, id, i, tab.sel);
+		look.row(sb, g, i);
+		sbuf_printf(sb, "\e[27m %s\r\n",
+		    scroll_mark(&t, static_cast<int>(i - t.top)));
+	}
+	for (; i < t.top + t.vis; i++)
 		sbuf_printf(sb, "%*s│%*s%s\r\n", g->left, "", g->width - 2, "",
-		    scroll_mark(t, static_cast<int>(i - t->top)));
-}
-
-static void
-render_known(struct sbuf *sb, const block_geometry *g)
-{
-	const known_networks *known = app.known;
-	table_window t = table_window_place(app.known_sel, &app.known_top,
-	    known->count, app.known_visible);
-
-	render_table_head(sb, g, &t, SECTION_KNOWN, "Known Networks",
-	    app.known_search,
-	    L"  %-*s  Security  Hidden  Priority  Auto Connect  ");
-	size_t i = t.top;
-	for (; i < t.count && i < t.top + t.vis; i++) {
-		const known_network *net = &known->items[i];
-		char ssid[SSID_MAX + 1];
-		printable(net->ssid, ssid, sizeof ssid);
-		int x = extra_width(ssid);
-
-		render_row_start(sb, g, SECTION_KNOWN, i, app.known_sel);
-		print_wide_row(sb, app.hscroll, clamp_zero(g->width - 4 - x),
-		    L"%s%-*s  %-*s  %-*s  %*d  %-*s",
-		    net->state == NETWORK_CURRENT ? ">" : " ", 32 - x, ssid,
-		    8, security_name(net->security), 6,
-		    net->scan_ssid ? "Yes" : "No", 8, net->priority, 12,
-		    auto_connect_text(net->state));
-		render_row_end(sb, &t, i);
-	}
-	render_fillers(sb, g, &t, i);
-}
-
-static void
-render_scan(struct sbuf *sb, const block_geometry *g)
-{
-	const scan_results *scan = app.scan;
-	table_window t = table_window_place(app.scan_sel, &app.scan_top,
-	    scan->count, app.scan_visible);
-
-	render_table_head(sb, g, &t, SECTION_SCAN, "Network Scan",
-	    app.scan_search,
-	    L"  %-*s      Security      Signal      Frequency   ");
-	bool blocks = locale_has_blocks();
-	size_t i = t.top;
-	for (; i < t.count && i < t.top + t.vis; i++) {
-		const scan_result *res = &scan->items[i];
-		char ssid[SSID_MAX + 1];
-		printable(res->ssid, ssid, sizeof ssid);
-		int x = extra_width(ssid);
-
-		render_row_start(sb, g, SECTION_SCAN, i, app.scan_sel);
-		print_wide_row(sb, app.hscroll, clamp_zero(g->width - 4 - x),
-		    L" %-*s      %-*s       %-*ls     %-*d MHz   ", 32 - x, ssid,
-		    8, security_name(res->security), 6,
-		    signal_bars(res->signal, blocks), 4, res->freq);
-		render_row_end(sb, &t, i);
-	}
-	render_fillers(sb, g, &t, i);
+		    scroll_mark(&t, static_cast<int>(i - t.top)));
 }
 
 static void
@@ -427,8 +414,8 @@ render_frame(struct sbuf *sb)
 
 	sbuf_printf(sb, "\e[%dB", rows > layout ? (rows - layout) / 2 : 0);
 	render_status(sb, &g);
-	render_known(sb, &g);
-	render_scan(sb, &g);
+	render_table(sb, &g, SECTION_KNOWN);
+	render_table(sb, &g, SECTION_SCAN);
 	render_bottom(sb, &g);
 
 	if (app.notifications.first != nullptr)

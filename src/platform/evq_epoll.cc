@@ -24,6 +24,10 @@
 
 #include "platform.h"
 
+const char *const EVQ_OPEN_CALL = "epoll_create1()";
+const char *const EVQ_REGISTER_CALL = "epoll_ctl register";
+const char *const EVQ_WAIT_CALL = "epoll_wait";
+
 struct evq_timer {
 	uintptr_t ident;   // the timer number
 	int fd;            // its timerfd

@@ -11,6 +11,10 @@
 
 #include "platform.h"
 
+const char *const EVQ_OPEN_CALL = "kqueue()";
+const char *const EVQ_REGISTER_CALL = "kevent register";
+const char *const EVQ_WAIT_CALL = "kevent wait";
+
 int
 evq_open(void)
 {

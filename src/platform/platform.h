@@ -117,6 +117,12 @@ struct evq_event {
 	intptr_t data;     // errno value when `error` is set
 };
 
+// The system calls behind the queue, as failure messages name them: the
+// creation, the registration and the wait.
+extern const char *const EVQ_OPEN_CALL;
+extern const char *const EVQ_REGISTER_CALL;
+extern const char *const EVQ_WAIT_CALL;
+
 // Creates a queue; its descriptor, or -1 with errno set.
 int evq_open(void);
 // Registers every change in one submission.  A signal keeps its disposition

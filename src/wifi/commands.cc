@@ -1,7 +1,6 @@
 // The commands that change the supplicant.  Each request under the OK check
 // goes through ctrl_command, which reports a failure reply itself; the
 // messages here come on top of that.
-#include <err.h>
 
 #include <cstdio>
 #include <cstring>
@@ -32,8 +31,8 @@ scan_start(wpa_ctrl *ctrl)
 
 	if (ctrl_command(ctrl, reply, ok_len(&len), "SCAN") == 0)
 		return 0;
-	warnx("failed to initiate scan");
-	return 1;
+	wifi_warnx("failed to initiate scan");
+	return -1;
 }
 
 int
@@ -45,8 +44,8 @@ passive_scan_set(wpa_ctrl *ctrl, int value)
 	if (ctrl_command(ctrl, reply, ok_len(&len), "SET passive_scan %d",
 	    value) == 0)
 		return 0;
-	warnx("(wpa_ctrl) failed to set passive_scan=%d", value);
-	return 1;
+	wifi_warnx("(wpa_ctrl) failed to set passive_scan=%d", value);
+	return -1;
 }
 
 // Adds a network and sets its SSID; the new id, or -1.  A network whose SSID
@@ -66,7 +65,7 @@ network_add(wpa_ctrl *ctrl, const char *ssid)
 	reply[strcspn(reply, "\n")] = '\0';
 	id = static_cast<int>(strtonum(reply, 0, 2147483647, &errstr));
 	if (errstr != nullptr) {
-		warnx("(wpa_ctrl) failed to add network");
+		wifi_warnx("(wpa_ctrl) failed to add network");
 		return -1;
 	}
 	if (ctrl_command(ctrl, reply, ok_len(&len), "SET_NETWORK %d ssid \"%s\"",
@@ -74,7 +73,7 @@ network_add(wpa_ctrl *ctrl, const char *ssid)
 		return id;
 
 	char text[2 * SSID_MAX + 1];
-	warnx("(wpa_ctrl) failed to set ssid(%s) on network id(%d)",
+	wifi_warnx("(wpa_ctrl) failed to set ssid(%s) on network id(%d)",
 	    warn_text(ssid, text, sizeof text), id);
 	(void)ctrl_command(ctrl, reply, ok_len(&len), "REMOVE_NETWORK %d", id);
 	return -1;
@@ -95,8 +94,8 @@ network_select(wpa_ctrl *ctrl, int id, int freq)
 	else
 		rc = ctrl_query(ctrl, reply, ok_len(&len), "SELECT_NETWORK %d", id);
 	if (rc != 0)
-		return 1;
-	return reply[0] == 'O' && reply[1] == 'K' ? 0 : 1;
+		return -1;
+	return reply[0] == 'O' && reply[1] == 'K' ? 0 : -1;
 }
 
 int
@@ -124,7 +123,7 @@ network_set_eap(wpa_ctrl *ctrl, int id, const char *identity,
 	    "SET_NETWORK %d identity \"%s\"", id, identity) != 0 ||
 	    ctrl_command(ctrl, reply, ok_len(&len),
 	    "SET_NETWORK %d key_mgmt WPA-EAP", id) != 0)
-		return 1;
+		return -1;
 	return 0;
 }
 
@@ -145,12 +144,12 @@ config_save(wpa_ctrl *ctrl)
 	size_t len;
 
 	if (ctrl_command(ctrl, reply, ok_len(&len), "SET update_config 1") != 0) {
-		warnx("(wpa_ctrl) failed to set update_config=1");
-		return 1;
+		wifi_warnx("(wpa_ctrl) failed to set update_config=1");
+		return -1;
 	}
 	if (ctrl_command(ctrl, reply, ok_len(&len), "SAVE_CONFIG") != 0) {
-		warnx("(wpa_ctrl) failed to save config");
-		return 1;
+		wifi_warnx("(wpa_ctrl) failed to save config");
+		return -1;
 	}
 	return 0;
 }
@@ -213,7 +212,7 @@ network_set_sae(wpa_ctrl *ctrl, int id, const char *psk, bool transition)
 	    id, transition ? "WPA-PSK SAE" : "SAE") != 0 ||
 	    ctrl_command(ctrl, reply, ok_len(&len),
 	    "SET_NETWORK %d ieee80211w %d", id, transition ? 1 : 2) != 0)
-		return 1;
+		return -1;
 	return 0;
 }
 
@@ -229,7 +228,7 @@ network_set_owe(wpa_ctrl *ctrl, int id)
 	    "SET_NETWORK %d ieee80211w 2", id) != 0 ||
 	    ctrl_command(ctrl, reply, ok_len(&len),
 	    "SET_NETWORK %d owe_only 1", id) != 0)
-		return 1;
+		return -1;
 	return 0;
 }
 
@@ -252,8 +251,8 @@ sae_pwe_set(wpa_ctrl *ctrl, int value)
 	if (ctrl_command(ctrl, reply, ok_len(&len), "SET sae_pwe %d",
 	    value) == 0)
 		return 0;
-	warnx("(wpa_ctrl) failed to set sae_pwe=%d", value);
-	return 1;
+	wifi_warnx("(wpa_ctrl) failed to set sae_pwe=%d", value);
+	return -1;
 }
 
 int

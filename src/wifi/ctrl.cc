@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <dirent.h>
-#include <err.h>
 #include <errno.h>
 #include <poll.h>
 #include <unistd.h>
@@ -338,7 +337,7 @@ request_text(const char *req, char *out, size_t size)
 }
 
 // Formats a request, sends it and NUL-terminates the reply.  0 with a
-// reply (with `want_ok`, a reply starting "OK"), 1 otherwise.  Requests
+// reply (with `want_ok`, a reply starting "OK"), -1 otherwise.  Requests
 // carry passphrases: no copy of the text is left on the stack.
 static int __printflike(5, 0)
 request_v(wpa_ctrl *ctrl, char *reply, size_t *reply_len, bool want_ok,
@@ -346,22 +345,22 @@ request_v(wpa_ctrl *ctrl, char *reply, size_t *reply_len, bool want_ok,
 {
 	char req[CTRL_REQUEST_MAX];
 	char text[CTRL_REQUEST_MAX + 16];
-	int rc = 1;
+	int rc = -1;
 	int n = vsnprintf(req, sizeof req, fmt, ap);
 
 	if (n < 0 || static_cast<size_t>(n) >= sizeof req) {
 		if (n < 0)
 			req[0] = '\0';
-		warnx("wpa_ctrl request too long: %s",
+		wifi_warnx("wpa_ctrl request too long: %s",
 		    request_text(req, text, sizeof text));
 	} else if (ctrl_transact(ctrl, req, static_cast<size_t>(n), reply,
 	    reply_len) == 0) {
 		reply[*reply_len] = '\0';
 		rc = 0;
 		if (want_ok && (reply[0] != 'O' || reply[1] != 'K')) {
-			warnx("wpa_ctrl request failed: %s", request_text(req,
+			wifi_warnx("wpa_ctrl request failed: %s", request_text(req,
 			    text, sizeof text));
-			rc = 1;
+			rc = -1;
 		}
 	}
 	explicit_bzero(req, sizeof req);

@@ -3,7 +3,6 @@
 // the printable copies of untrusted text that go into warnings.
 #pragma once
 
-#include <err.h>
 
 #include <cassert>
 #include <cerrno>
@@ -172,6 +171,11 @@ field_int(const char *s)
 	return static_cast<int>(v);
 }
 
+// The client's warning lines, in the manner of warn(3) (with the system's
+// error text) and warnx(3).
+void wifi_warn(const char *fmt, ...) __printflike(1, 2);
+void wifi_warnx(const char *fmt, ...) __printflike(1, 2);
+
 // A printable copy of untrusted text (an SSID, a request, a daemon reply)
 // for a warning, cut to fit `size` bytes with its NUL.
 inline const char *
@@ -200,7 +204,7 @@ record_fetch(wpa_ctrl *ctrl, const char *req, Parse parse)
 	buf[len] = '\0';
 	if ((array = static_cast<record_array<T> *>(calloc(1,
 	    sizeof *array))) == nullptr) {
-		warn("malloc");
+		wifi_warn("malloc");
 		return nullptr;
 	}
 	reply_reader rd = reply_begin(buf, len, REPLY_CAPACITY);
@@ -211,7 +215,7 @@ record_fetch(wpa_ctrl *ctrl, const char *req, Parse parse)
 		if (!parse(line, &rec))
 			continue;
 		if (!record_append(array, &rec)) {
-			warn("reallocarray");
+			wifi_warn("reallocarray");
 			record_free(array);
 			return nullptr;
 		}

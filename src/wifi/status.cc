@@ -1,5 +1,4 @@
 // The link status: STATUS, and the frequency of the access point from BSS.
-#include <err.h>
 
 #include <charconv>
 #include <cstdlib>
@@ -49,7 +48,7 @@ bss_freq(wpa_ctrl *ctrl, const char *bssid)
 
 	if (ctrl_query(ctrl, reply, &len, "BSS %s MASK=%x", bssid, 4) != 0) {
 		char text[64];
-		warnx("failed to fetch frequency for %s",
+		wifi_warnx("failed to fetch frequency for %s",
 		    warn_text(bssid, text, sizeof text));
 		return 0;
 	}
@@ -73,7 +72,7 @@ supplicant_status_fetch(wpa_ctrl *ctrl)
 	char *line;
 
 	if (ctrl_transact(ctrl, "STATUS", 6, buf, &len) == -1) {
-		warnx("failed to request wpa_supplicant status");
+		wifi_warnx("failed to request wpa_supplicant status");
 		return nullptr;
 	}
 	buf[len] = '\0';

@@ -2,16 +2,20 @@
 // the supplicant, and the records built from its replies.  The interface
 // module includes nothing of this module but this header.
 //
-// Failures are reported by result (0/1 for commands, 0/-1 for the
-// transport, a record or nullptr for opens and fetches, an id or -1 for
-// ADD_NETWORK) and with a one-line warning on standard error.  Nothing here
-// exits.
+// Failures are reported by result (0 or -1 for commands and the transport,
+// a record or nullptr for opens and fetches, an id or -1 for ADD_NETWORK)
+// and with a one-line warning on standard error, or wherever
+// wifi_warnings_to() sends them.  Nothing here exits.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "platform.h"
+
+// Sends each warning line (without the program's name) to `sink` instead of
+// standard error; nullptr: standard error again.
+void wifi_warnings_to(void (*sink)(const char *text));
 
 // ---------------------------------------------------------------------------
 // Control connection and request transport
@@ -59,11 +63,11 @@ void ctrl_close(wpa_ctrl *ctrl);
 // for the reply to a later request.  0, or -1 when no reply came.
 int ctrl_transact(wpa_ctrl *ctrl, const char *req, size_t req_len,
     char *reply, size_t *reply_len);
-// Formatted request; 0 when the reply begins with "OK", 1 otherwise.  The
+// Formatted request; 0 when the reply begins with "OK", -1 otherwise.  The
 // reply buffer needs *reply_len + 1 bytes.
 int ctrl_command(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
     const char *fmt, ...) __printflike(4, 5);
-// Formatted request; 0 with the NUL-terminated reply, 1 on failure.
+// Formatted request; 0 with the NUL-terminated reply, -1 on failure.
 int ctrl_query(wpa_ctrl *ctrl, char *reply, size_t *reply_len,
     const char *fmt, ...) __printflike(4, 5);
 int ctrl_attach(wpa_ctrl *ctrl);
@@ -77,7 +81,7 @@ bool ctrl_event_pending(const wpa_ctrl *ctrl);
 ssize_t ctrl_event_recv(wpa_ctrl *ctrl, char *buf, size_t cap);
 
 // ---------------------------------------------------------------------------
-// Commands (0 success, 1 failure)
+// Commands (0 success, -1 failure)
 
 int scan_start(wpa_ctrl *ctrl);
 int passive_scan_set(wpa_ctrl *ctrl, int value);

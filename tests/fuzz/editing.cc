@@ -11,8 +11,12 @@
 #include <cstring>
 
 #include "app.h"
+#include "notify.h"
+#include "state.h"
+#include "term.h"
 #include "dialog.h"
 #include "events.h"
+#include "refresh.h"
 #include "search.h"
 #include "tty_pipe.h"
 
@@ -30,13 +34,12 @@ edit_dialog(int min_len, int max_len)
 {
 	dialog_data d;
 
-	memset(&d, 0, sizeof d);
-	d.min_len = min_len;
-	d.max_len = max_len;
+	dialog_init(&d, min_len, max_len);
 	while (tty_pipe_pending() > 0) {
 		int rc = handle_dialog_input(&d);
-		if (d.len > DIALOG_INPUT_MAX || !zeros(d.input + d.len,
-		    sizeof d.input - d.len) || strlen(d.input) != d.len)
+		size_t len = d.ed.len;
+		if (len > DIALOG_INPUT_MAX || !zeros(d.input + len,
+		    sizeof d.input - len) || strlen(d.input) != len)
 			abort();
 		if (rc == 0) {
 			if (app.dialog_text != d.input)
@@ -46,24 +49,24 @@ edit_dialog(int min_len, int max_len)
 		if (rc != 1)
 			abort();
 		// Ended: cancelled or rejected (emptied), or accepted.
-		if (d.len != 0 && (d.len < static_cast<size_t>(min_len) ||
-		    d.len > static_cast<size_t>(max_len)))
+		if (len != 0 && (len < static_cast<size_t>(min_len) ||
+		    len > static_cast<size_t>(max_len)))
 			abort();
 		// The next dialog starts empty.
-		memset(d.input, 0, sizeof d.input);
-		d.len = 0;
+		dialog_init(&d, min_len, max_len);
 	}
 }
 
 static void
 edit_search(const uint8_t *text, size_t n, const uint8_t *keys, size_t len)
 {
-	char *s = app.scan_search;
-	search_data data = {s};
+	char *s = app.tables[SECTION_SCAN].search;
+	search_data data;
 
 	memset(s, 0, SSID_MAX + 1);
 	for (size_t i = 0; i < n; i++)
 		s[i] = text[i] != '\0' ? static_cast<char>(text[i]) : '.';
+	search_init(&data, s);
 	while (tty_pipe_pending() > 0) {
 		uint8_t first = keys[len - tty_pipe_pending()];
 		int rc = handle_search_input(&data);

@@ -18,8 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "app.h"
-#include "events.h"
+#include "state.h"
+#include "term.h"
+#include "notify.h"
 #include "render.h"
 #include "vt.h"
 
@@ -113,7 +114,7 @@ check_block(const vt_screen &vt)
 	int cols = app_cols();
 	int width = cols < 80 ? cols : 80;
 	int left = cols >= 82 ? (cols - 80) / 2 : 0;
-	int height = 8 + 2 * static_cast<int>(app.known_visible);
+	int height = 8 + 2 * static_cast<int>(app.tables[SECTION_KNOWN].visible);
 
 	int top = 0;
 	while (top < vt.rows && strcmp(vt_cell_at(&vt, top, left)->text, "╭") != 0)
@@ -182,19 +183,19 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	// Selections are row indexes within the lists (0 for an empty one);
 	// the first visible rows are whatever an earlier frame left.
 	app.section = in.ConsumeBool() ? SECTION_SCAN : SECTION_KNOWN;
-	app.known_sel = known.count > 0 ?
+	app.tables[SECTION_KNOWN].sel = known.count > 0 ?
 	    in.ConsumeIntegralInRange<size_t>(0, known.count - 1) : 0;
-	app.scan_sel = scan.count > 0 ?
+	app.tables[SECTION_SCAN].sel = scan.count > 0 ?
 	    in.ConsumeIntegralInRange<size_t>(0, scan.count - 1) : 0;
-	app.known_top = in.ConsumeIntegralInRange<size_t>(0, 60);
-	app.scan_top = in.ConsumeIntegralInRange<size_t>(0, 60);
+	app.tables[SECTION_KNOWN].top = in.ConsumeIntegralInRange<size_t>(0, 60);
+	app.tables[SECTION_SCAN].top = in.ConsumeIntegralInRange<size_t>(0, 60);
 	app.hscroll = in.ConsumeIntegralInRange<size_t>(0,
 	    cols <= 80 ? static_cast<size_t>(80 - cols) : 0);
 	app.searching = in.ConsumeBool();
 	std::string s = in.ConsumeRandomLengthString(SSID_MAX);
-	strncpy(app.scan_search, s.c_str(), SSID_MAX);
+	strncpy(app.tables[SECTION_SCAN].search, s.c_str(), SSID_MAX);
 	s = in.ConsumeRandomLengthString(SSID_MAX);
-	strncpy(app.known_search, s.c_str(), SSID_MAX);
+	strncpy(app.tables[SECTION_KNOWN].search, s.c_str(), SSID_MAX);
 
 	bool overlays = false;
 	if (in.ConsumeBool()) {

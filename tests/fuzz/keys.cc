@@ -4,6 +4,9 @@
 #include <cstdlib>
 
 #include "app.h"
+#include "notify.h"
+#include "state.h"
+#include "term.h"
 #include "keys.h"
 #include "tty_pipe.h"
 

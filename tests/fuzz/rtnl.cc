@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "app.h"
-#include "loop.h"
+#include "notify.h"
+#include "state.h"
+#include "term.h"
+#include "events.h"
 #include "responder.h"
 
 struct step {

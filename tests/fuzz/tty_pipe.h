@@ -11,6 +11,9 @@
 #include <cstdlib>
 
 #include "app.h"
+#include "notify.h"
+#include "state.h"
+#include "term.h"
 
 inline int tty_pipe[2] = {-1, -1};
 

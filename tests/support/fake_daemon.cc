@@ -1,6 +1,7 @@
 // The in-test control socket daemon.
 #include "fake_daemon.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -126,6 +127,8 @@ serve(fake_daemon *d)
 		{
 			std::lock_guard<std::mutex> lock(d->mutex);
 			d->requests.push_back(req);
+			if (d->child_log != -1)
+				(void)!write(d->child_log, req.c_str(), req.size() + 1);
 			d->peer = from;
 			d->peer_len = from_len;
 			if (d->responder)
@@ -161,17 +164,62 @@ fake_daemon_start(fake_daemon *d)
 		fake_daemon_stop(d);
 		return false;
 	}
-	d->thread = std::thread(serve, d);
+	fake_daemon_resume(d);
 	return true;
+}
+
+void
+fake_daemon_pause(fake_daemon *d)
+{
+	if (!d->thread.joinable())
+		return;
+	(void)!write(d->stop_pipe[1], "x", 1);
+	d->thread.join();
+	char c;
+	(void)!read(d->stop_pipe[0], &c, 1);
+}
+
+void
+fake_daemon_resume(fake_daemon *d)
+{
+	if (!d->thread.joinable() && d->fd != -1)
+		d->thread = std::thread(serve, d);
+}
+
+static std::string
+child_log_path(const fake_daemon *d)
+{
+	return d->dir + "/child-requests";
+}
+
+void
+fake_daemon_resume_in_child(fake_daemon *d)
+{
+	if (d->fd == -1)
+		return;
+	d->child_log = open(child_log_path(d).c_str(),
+	    O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+	fake_daemon_resume(d);
+}
+
+void
+fake_daemon_collect_child(fake_daemon *d)
+{
+	if (d->dir.empty())
+		return;
+	std::string path = child_log_path(d);
+	std::ifstream in(path, std::ios::binary);
+	std::string req;
+	std::lock_guard<std::mutex> lock(d->mutex);
+	while (std::getline(in, req, '\0'))
+		d->requests.push_back(req);
+	unlink(path.c_str());
 }
 
 void
 fake_daemon_stop(fake_daemon *d)
 {
-	if (d->thread.joinable()) {
-		(void)write(d->stop_pipe[1], "x", 1);
-		d->thread.join();
-	}
+	fake_daemon_pause(d);
 	for (int *fd : { &d->fd, &d->stop_pipe[0], &d->stop_pipe[1] }) {
 		if (*fd != -1)
 			close(*fd);

@@ -73,6 +73,7 @@ struct fake_daemon {
 	std::vector<std::string> requests;
 	struct sockaddr_un peer {};
 	socklen_t peer_len = 0;
+	int child_log = -1;       // a death test's child records here too
 };
 
 // Binds the socket and starts serving; false (with a gtest failure) when
@@ -80,6 +81,20 @@ struct fake_daemon {
 bool fake_daemon_start(fake_daemon *d);
 // Stops the thread, closes and removes the socket and its directory.
 void fake_daemon_stop(fake_daemon *d);
+// Stops and starts the serving thread; the socket stays bound, and what is
+// sent to it meanwhile waits there.
+void fake_daemon_pause(fake_daemon *d);
+void fake_daemon_resume(fake_daemon *d);
+
+// A death test forks the test process, and a fork copies only the thread
+// that calls it: a daemon thread caught half-way through a reply would leave
+// the child holding memory that nothing refers to.  So the daemon pauses
+// before the fork, and the child serves with a thread of its own, started
+// by resume_in_child, that also writes each request to a file; the test
+// process then adds those requests to its own record with collect_child.
+void fake_daemon_resume_in_child(fake_daemon *d);
+void fake_daemon_collect_child(fake_daemon *d);
+
 // The requests received so far, in order.
 std::vector<std::string> fake_daemon_requests(fake_daemon *d);
 void fake_daemon_clear_requests(fake_daemon *d);

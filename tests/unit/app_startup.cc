@@ -346,8 +346,8 @@ TEST_F(app_test, TheSizeGivesTheLayoutNumbers)
 		EXPECT_EQ(app_rows(), c.rows);
 		EXPECT_EQ(app_cols(), c.cols);
 		EXPECT_EQ(app.layout_rows, c.layout_rows) << c.rows << "x" << c.cols;
-		EXPECT_EQ(app.known_visible, c.visible) << c.rows << "x" << c.cols;
-		EXPECT_EQ(app.scan_visible, c.visible);
+		EXPECT_EQ(app.tables[SECTION_KNOWN].visible, c.visible) << c.rows << "x" << c.cols;
+		EXPECT_EQ(app.tables[SECTION_SCAN].visible, c.visible);
 		EXPECT_EQ(app.too_small, c.too_small) << c.rows << "x" << c.cols;
 	}
 	EXPECT_EQ(tty.output(), "") << "a known size needs no query";
@@ -381,13 +381,32 @@ TEST_F(app_test, WithoutAColumnCountTheTerminalIsAskedWhereTheCursorStops)
 			EXPECT_EQ(app_rows(), 40);
 			EXPECT_EQ(app_cols(), 100);
 			EXPECT_EQ(app.layout_rows, 34u);
-			EXPECT_EQ(app.known_visible, 13u);
+			EXPECT_EQ(app.tables[SECTION_KNOWN].visible, 13u);
 			EXPECT_FALSE(app.too_small);
 		}
 		struct termios t;
 		ASSERT_EQ(tcgetattr(tty.slave, &t), 0);
 		EXPECT_EQ(t.c_cc[VMIN], 0) << "the terminal's mode is put back";
 	}
+}
+
+// While the screen is up, the client's warnings would flash into the frame
+// and be gone at the next redraw: they come out, in order, under the final
+// message's summary instead.
+TEST_F(app_test, WarningsWhileTheScreenIsUpComeOutBeforeTheFinalMessage)
+{
+	connect();
+	change_world([](fake_world *w) { w->fail = { "SCAN" }; });
+	warnings_hold();
+	stderr_begin();
+	EXPECT_EQ(scan_start(app.ctrl), -1);
+	EXPECT_EQ(stderr_end(), "") << "nothing is written over the screen";
+	CORE_EXPECT_EXIT(fatalx("failed to update config"), testing::ExitedWithCode(1),
+	    "request failed: SCAN\n.*: failed to initiate scan\n"
+	    ".*: failed to update config\n$");
+	stderr_begin();
+	warnings_release();
+	EXPECT_NE(stderr_end().find("failed to initiate scan"), std::string::npos);
 }
 
 TEST_F(app_test, AFatalErrorLeavesTheScreenAndRestoresTheTerminalFirst)
@@ -399,7 +418,7 @@ TEST_F(app_test, AFatalErrorLeavesTheScreenAndRestoresTheTerminalFirst)
 	app.termios_saved = true;
 
 	size_t mark = tty.output().size();
-	EXPECT_EXIT({
+	CORE_EXPECT_EXIT({
 		errno = ENOENT;
 		fatal("boom %d", 7);
 	}, testing::ExitedWithCode(1), "boom 7: No such file or directory\n");
@@ -410,7 +429,7 @@ TEST_F(app_test, AFatalErrorLeavesTheScreenAndRestoresTheTerminalFirst)
 
 	ASSERT_EQ(tcsetattr(tty.slave, TCSANOW, &raw), 0);
 	mark = tty.output().size();
-	EXPECT_EXIT({
+	CORE_EXPECT_EXIT({
 		errno = ENOENT;
 		fatalx("boom %d", 8);
 	}, testing::ExitedWithCode(1), "boom 8\n");

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <sys/ioctl.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -25,7 +26,11 @@
 #include <gtest/gtest.h>
 
 #include "app.h"
+#include "notify.h"
+#include "state.h"
+#include "term.h"
 #include "events.h"
+#include "refresh.h"
 #include "fake_daemon.h"
 #include "keys.h"
 #include "loop.h"
@@ -112,6 +117,7 @@ struct core_pty {
 	std::condition_variable cv;
 	std::string out;
 	bool hung_up = false;
+	int child_log = -1;   // a death test's child copies its output here
 
 	// Opens the pair; `raw` puts the slave into raw mode.
 	bool open(int rows, int cols, bool raw = true)
@@ -165,6 +171,8 @@ struct core_pty {
 				return;
 			}
 			out.append(buf, static_cast<size_t>(n));
+			if (child_log != -1)
+				(void)!write(child_log, buf, static_cast<size_t>(n));
 			cv.notify_all();
 		}
 	}
@@ -214,7 +222,46 @@ struct core_pty {
 		if (reader.joinable()) {
 			(void)!write(stop[1], "x", 1);
 			reader.join();
+			char c;
+			(void)!read(stop[0], &c, 1);
 		}
+	}
+
+	// Starts the reader again after stop_reader; it takes up what was
+	// written meanwhile.
+	void start_reader()
+	{
+		if (!reader.joinable() && master != -1 && !hung_up)
+			reader = std::thread([this] { run(); });
+	}
+
+	// In a death test's child: a reader that also copies into `path`, so
+	// that the child never blocks on a full terminal; collect_child then
+	// adds the copy to this process's output.
+	// The reader stops at the child's exit, after the program's own exit
+	// handlers, so that nothing it has read is lost.
+	void start_reader_in_child(const std::string &path)
+	{
+		static core_pty *self;
+		self = this;
+		child_log = ::open(path.c_str(),
+		    O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+		start_reader();
+		atexit([] { self->stop_reader(); });
+	}
+
+	void collect_child(const std::string &path)
+	{
+		int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+		if (fd == -1)
+			return;
+		std::lock_guard<std::mutex> lock(mutex);
+		char buf[65536];
+		ssize_t n;
+		while ((n = read(fd, buf, sizeof buf)) > 0)
+			out.append(buf, static_cast<size_t>(n));
+		::close(fd);
+		unlink(path.c_str());
 	}
 
 	// Closes the master end, as a terminal emulator that goes away does.
@@ -237,6 +284,58 @@ struct core_pty {
 
 	~core_pty() { close(); }
 };
+
+// The threads of this process, or -1 where the system does not tell.
+inline int
+threads_running(void)
+{
+	DIR *d = opendir("/proc/self/task");
+	if (d == nullptr)
+		return -1;
+	int n = 0;
+	while (struct dirent *e = readdir(d))
+		n += e->d_name[0] != '.';
+	closedir(d);
+	return n;
+}
+
+// A death test forks this process, and the child must not start with the
+// records of threads it does not have.  While one runs, the terminal's
+// reader and the daemon are stopped here and the child runs its own; then
+// the output and the requests of the child are added to this process's.
+struct core_fork_guard {
+	core_pty *tty;
+	fake_daemon *daemon;
+
+	core_fork_guard(core_pty *t, fake_daemon *d) : tty(t), daemon(d)
+	{
+		tty->stop_reader();
+		fake_daemon_pause(daemon);
+		EXPECT_LE(threads_running(), 1) << "a thread would be forked";
+	}
+	std::string tty_log() const { return daemon->dir + "/child-tty"; }
+	void in_child()
+	{
+		tty->start_reader_in_child(tty_log());
+		fake_daemon_resume_in_child(daemon);
+	}
+	~core_fork_guard()
+	{
+		tty->collect_child(tty_log());
+		fake_daemon_collect_child(daemon);
+		fake_daemon_resume(daemon);
+		tty->start_reader();
+	}
+};
+
+// EXPECT_EXIT for a core_test (a message may be streamed after it).
+#define CORE_EXPECT_EXIT(statement, predicate, regex)                       \
+	if (core_fork_guard fork_guard_(&tty, &daemon); false) {             \
+	} else                                                               \
+		EXPECT_EXIT({                                                \
+			fork_guard_.in_child();                              \
+			statement;                                           \
+		}, predicate, regex)
 
 // A test of the interface: a daemon answering from its `world`, and `app`
 // on an 80x34 terminal.  Fill the world, then call connect().

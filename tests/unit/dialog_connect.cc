@@ -48,7 +48,7 @@ struct connect_test : core_test {
 	void connect_row(size_t row, const std::string &keys = "")
 	{
 		change_world([](fake_world *w) { w->next_id = 3; });
-		app.scan_sel = row;
+		app.tables[SECTION_SCAN].sel = row;
 		press("c" + keys);
 	}
 };
@@ -120,7 +120,7 @@ TEST_F(connect_test, AStoredNetworkHiddenByTheSearchIsNotFound)
 		world_networks(w, { { 0, "Home", 5, "[CURRENT]" }, { 1, "Work", 3 },
 		    { 2, "Old", 1, "[DISABLED]" }, { 4, "Mine", 0 } });
 	});
-	strlcpy(app.known_search, "Wo", sizeof app.known_search);
+	strlcpy(app.tables[SECTION_KNOWN].search, "Wo", sizeof app.tables[SECTION_KNOWN].search);
 	refresh_known();
 	ASSERT_EQ(known_ssids(), strings{ "Work" });
 	sent();
@@ -137,8 +137,8 @@ TEST_F(connect_test, AStoredNetworkHiddenByTheSearchIsNotFound)
 	EXPECT_EQ(known_ssids(), strings{ "Work" }) << "the list held stays filtered";
 
 	// A stored network found through the search is selected at once.
-	app.scan_sel = 1;
-	strlcpy(app.known_search, "Ho", sizeof app.known_search);
+	app.tables[SECTION_SCAN].sel = 1;
+	strlcpy(app.tables[SECTION_KNOWN].search, "Ho", sizeof app.tables[SECTION_KNOWN].search);
 	refresh_known();
 	sent();
 	press("c");
@@ -196,7 +196,7 @@ TEST_F(connect_test, TheDialogsAreDrawnWithTheirPromptsAndMasks)
 
 TEST_F(connect_test, AScanEventDuringADialogDoesNotChangeTheNetworkUsed)
 {
-	app.scan_sel = 3;   // Flat, 2462
+	app.tables[SECTION_SCAN].sel = 3;   // Flat, 2462
 	tty.type("c");
 	std::thread user([this] {
 		// With the dialog open, the scan list changes under it; the
@@ -251,15 +251,15 @@ TEST_F(connect_test, AFailedStepEndsTheProgramWithItsMessage)
 		{ 1, "", "SAVE_CONFIG", "failed to update config", nullptr },
 	};
 	for (const auto &c : cases) {
-		// The child's requests reach this process's daemon.
+		// The child's requests are added to this process's record.
 		change_world([&](fake_world *w) {
 			w->fail = { c.refused };
 			w->next_id = 3;
 		});
-		app.scan_sel = c.row;
+		app.tables[SECTION_SCAN].sel = c.row;
 		tty.type("c" + c.keys);
 		sent();
-		EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1), c.message)
+		CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1), c.message)
 		    << c.refused;
 		strings req = sent();
 		if (c.removed != nullptr) {
@@ -274,9 +274,9 @@ TEST_F(connect_test, ACredentialTooLongForTheRequestEndsTheProgram)
 	// 120 bytes pass the dialog (limit 256), but the request that carries
 	// them would be longer than the daemon takes.
 	std::string user(120, 'u');
-	app.scan_sel = 2;
+	app.tables[SECTION_SCAN].sel = 2;
 	tty.type("c" + user + "\rpw\r");
-	EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1),
+	CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1),
 	    "failed configuring network: Corp");
 	strings req = sent();
 	EXPECT_EQ(req, (strings{ "ADD_NETWORK", "SET_NETWORK 3 ssid \"Corp\"",
@@ -299,11 +299,11 @@ TEST_F(connect_test, ANetworkAddedButNotSavedIsRemovedOnTheWayOut)
 			w->fail = { c.refused };
 			w->next_id = 3;
 		});
-		app.scan_sel = 0;
+		app.tables[SECTION_SCAN].sel = 0;
 		tty.type("c");
 		sent();
 		// (The whole clean-up would also close this process's socket.)
-		EXPECT_EXIT({
+		CORE_EXPECT_EXIT({
 			atexit(connect_abandon);
 			handle_input(nullptr);
 		}, testing::ExitedWithCode(1), c.message) << c.refused;
@@ -314,7 +314,7 @@ TEST_F(connect_test, ANetworkAddedButNotSavedIsRemovedOnTheWayOut)
 
 	// Once saved, it is the user's.
 	change_world([](fake_world *w) { w->fail = {}; w->next_id = 3; });
-	app.scan_sel = 0;
+	app.tables[SECTION_SCAN].sel = 0;
 	press("c");
 	EXPECT_EQ(app.pending_network, -1);
 }

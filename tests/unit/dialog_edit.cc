@@ -9,8 +9,12 @@
 #include <gtest/gtest.h>
 
 #include "app.h"
+#include "notify.h"
+#include "state.h"
+#include "term.h"
 #include "dialog.h"
 #include "events.h"
+#include "refresh.h"
 
 namespace {
 
@@ -24,8 +28,7 @@ struct dialog_run {
 		EXPECT_EQ(pipe2(fds, O_NONBLOCK), 0);
 		app_reset();
 		app.tty_fd = fds[0];
-		data.min_len = min_len;
-		data.max_len = max_len;
+		dialog_init(&data, min_len, max_len);
 	}
 	~dialog_run()
 	{
@@ -40,7 +43,7 @@ struct dialog_run {
 			results.push_back(handle_dialog_input(&data));
 		}
 	}
-	std::string text() const { return std::string(data.input, data.len); }
+	std::string text() const { return std::string(data.input, data.ed.len); }
 };
 
 TEST(DialogEdit, EnterBelowTheMinimumKeepsTheDialogOpen)
@@ -60,7 +63,7 @@ TEST(DialogEdit, TooLongATextIsRejectedWithANotification)
 	d.keys(std::vector<std::string>(64, "x"));
 	d.keys({"\r"});
 	EXPECT_EQ(d.results.back(), 1);
-	EXPECT_EQ(d.data.len, 0u) << "the text is dropped";
+	EXPECT_EQ(d.data.ed.len, 0u) << "the text is dropped";
 	ASSERT_NE(app.notifications.first, nullptr);
 	EXPECT_STREQ(app.notifications.first->text, "Input must not exceed 63 characters");
 }
@@ -70,19 +73,25 @@ TEST(DialogEdit, EscapeCancelsAndWipes)
 	dialog_run d(0, 256);
 	d.keys({"s", "e", "c", "\e"});
 	EXPECT_EQ(d.results.back(), 1);
-	EXPECT_EQ(d.data.len, 0u);
+	EXPECT_EQ(d.data.ed.len, 0u);
 	for (char c : d.data.input)
 		ASSERT_EQ(c, '\0');
 }
 
-TEST(DialogEdit, BackspaceDropsOneByteEvenInsideACharacter)
+// A credential is never left with half a character: the field is masked,
+// so nobody would see it.
+TEST(DialogEdit, BackspaceDropsTheWholeCharacterAndCtrlUTheWholeText)
 {
 	dialog_run d(0, 256);
-	d.keys({"a", "\xc3", "\xa4", "\x7f"});
-	EXPECT_EQ(d.text(), "a\xc3");
-	d.keys({"\b", "\e[3~", "\x7f"});
+	d.keys({"j", "o", "s", "\xc3", "\xa9", "\x7f"});
+	EXPECT_EQ(d.text(), "jos");
+	d.keys({"\b", "\e[3~", "\x7f", "\x7f"});
 	EXPECT_EQ(d.text(), "") << "backspace on an empty field does nothing";
-	EXPECT_EQ(d.results, (std::vector<int>(7, 0)));
+	d.keys({"p", "w", "\x15"});
+	EXPECT_EQ(d.text(), "");
+	for (char c : d.data.input)
+		ASSERT_EQ(c, '\0') << "what Ctrl-U removed is wiped";
+	EXPECT_EQ(d.results, (std::vector<int>(13, 0)));
 }
 
 TEST(DialogEdit, LettersAreNotFoldedAndControlKeysAreNotText)
@@ -100,11 +109,11 @@ TEST(DialogEdit, TypingPastTheBufferKeepsItsFirstBytesAndStaysTerminated)
 	    static_cast<ssize_t>(keys.size()));
 	for (size_t i = 0; i < keys.size(); i++)
 		ASSERT_EQ(handle_dialog_input(&d.data), 0);
-	EXPECT_EQ(d.data.len, DIALOG_INPUT_MAX);
+	EXPECT_EQ(d.data.ed.len, DIALOG_INPUT_MAX);
 	EXPECT_EQ(strlen(app.dialog_text), DIALOG_INPUT_MAX);
 	d.keys({"\r"});
 	EXPECT_EQ(d.results.back(), 1);
-	EXPECT_EQ(d.data.len, 0u) << "over the limit: rejected";
+	EXPECT_EQ(d.data.ed.len, 0u) << "over the limit: rejected";
 }
 
 } // namespace

@@ -72,34 +72,34 @@ TEST_F(events_test, ARefreshKeepsTheRowNumberWithinTheNewCount)
 		ten.push_back({ "ap", -30 - i });
 	change_world([&](fake_world *w) { world_scan(w, ten); });
 	event("<3>CTRL-EVENT-SCAN-RESULTS ");
-	app.scan_sel = 7;
+	app.tables[SECTION_SCAN].sel = 7;
 	event("<3>CTRL-EVENT-SCAN-RESULTS ");
-	EXPECT_EQ(app.scan_sel, 7u);
+	EXPECT_EQ(app.tables[SECTION_SCAN].sel, 7u);
 
 	change_world([&](fake_world *w) {
 		world_scan(w, { { "a", -40 }, { "b", -50 }, { "c", -60 } });
 	});
 	event("<3>CTRL-EVENT-SCAN-RESULTS ");
-	EXPECT_EQ(app.scan_sel, 2u);
+	EXPECT_EQ(app.tables[SECTION_SCAN].sel, 2u);
 
 	// A row index, not an identity: a stronger newcomer takes row 1.
-	app.scan_sel = 1;
+	app.tables[SECTION_SCAN].sel = 1;
 	change_world([&](fake_world *w) {
 		world_scan(w, { { "a", -40 }, { "new", -45 }, { "b", -50 } });
 	});
 	event("<3>CTRL-EVENT-BSS-ADDED 3 02:00:00:00:00:01");
-	EXPECT_EQ(app.scan_sel, 1u);
+	EXPECT_EQ(app.tables[SECTION_SCAN].sel, 1u);
 	EXPECT_STREQ(app.scan->items[1].ssid, "new");
 
 	change_world([&](fake_world *w) { world_scan(w, {}); });
 	event("<3>CTRL-EVENT-SCAN-RESULTS ");
-	EXPECT_EQ(app.scan_sel, 0u);
+	EXPECT_EQ(app.tables[SECTION_SCAN].sel, 0u);
 	EXPECT_EQ(app.scan->count, 0u);
 
-	app.known_sel = 1;
+	app.tables[SECTION_KNOWN].sel = 1;
 	change_world([&](fake_world *w) { world_networks(w, { { 0, "Home", 5 } }); });
 	event("<3>CTRL-EVENT-NETWORK-REMOVED 1");
-	EXPECT_EQ(app.known_sel, 0u);
+	EXPECT_EQ(app.tables[SECTION_KNOWN].sel, 0u);
 	EXPECT_EQ(known_ssids(), strings{ "Home" });
 }
 
@@ -111,12 +111,12 @@ TEST_F(events_test, ARefreshedListIsSortedAndFilteredByItsSectionsText)
 		world_networks(w, { { 0, "Home", 5 }, { 1, "Work", 3 },
 		    { 2, "Homework", 9 } });
 	});
-	strlcpy(app.scan_search, "home", sizeof app.scan_search);
+	strlcpy(app.tables[SECTION_SCAN].search, "home", sizeof app.tables[SECTION_SCAN].search);
 	event("<3>CTRL-EVENT-SCAN-RESULTS ");
 	EXPECT_EQ(scan_ssids(), (strings{ "MyHome", "HOME-5G" }));
 	EXPECT_EQ(known_ssids(), (strings{ "Home", "Work" })) << "not refreshed";
 
-	strlcpy(app.known_search, "WORK", sizeof app.known_search);
+	strlcpy(app.tables[SECTION_KNOWN].search, "WORK", sizeof app.tables[SECTION_KNOWN].search);
 	event("<3>CTRL-EVENT-CONNECTED - Connection to x completed");
 	EXPECT_EQ(known_ssids(), (strings{ "Homework", "Work" }));
 	EXPECT_EQ(scan_ssids(), (strings{ "MyHome", "HOME-5G" }));
@@ -146,7 +146,7 @@ TEST_F(events_test, AReadinessWithNothingToReadChangesNothing)
 TEST_F(events_test, AZeroLengthDatagramEndsTheProgram)
 {
 	ASSERT_TRUE(fake_daemon_send(&daemon, ""));
-	EXPECT_EXIT(handle_wpa_event(nullptr), testing::ExitedWithCode(1),
+	CORE_EXPECT_EXIT(handle_wpa_event(nullptr), testing::ExitedWithCode(1),
 	    "wpa ctrl interface socket closed");
 	// The screen is left before the message.
 	EXPECT_TRUE(tty.wait_for("\e[?1049l\e[?25h"));
@@ -175,7 +175,7 @@ TEST_F(events_test, ARefreshThatGetsNoAnswerEndsTheProgram)
 			};
 		});
 		ASSERT_TRUE(fake_daemon_send(&daemon, c.event));
-		EXPECT_EXIT(handle_wpa_event(nullptr), testing::ExitedWithCode(1),
+		CORE_EXPECT_EXIT(handle_wpa_event(nullptr), testing::ExitedWithCode(1),
 		    c.message) << c.event;
 	}
 	change_world([&](fake_world *) { daemon.responder = nullptr; });

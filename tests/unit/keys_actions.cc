@@ -29,7 +29,7 @@ struct keys_test : core_test {
 
 // What the handler may change, for comparing before and after.
 struct view {
-	int section;
+	section_id section;
 	size_t known_sel, scan_sel, hscroll;
 	bool show_help;
 	strings notes;
@@ -39,7 +39,7 @@ struct view {
 view
 snapshot(void)
 {
-	return { app.section, app.known_sel, app.scan_sel, app.hscroll,
+	return { app.section, app.tables[SECTION_KNOWN].sel, app.tables[SECTION_SCAN].sel, app.hscroll,
 	    app.show_help, notes() };
 }
 
@@ -57,7 +57,7 @@ TEST_F(keys_test, QuitLeavesTheScreenAndExitsWithZeroWhateverIsShown)
 		app.too_small = c.too_small;
 		tty.type(c.key);
 		size_t mark = tty.output().size();
-		EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(0), "");
+		CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(0), "");
 		EXPECT_TRUE(tty.wait_for("\e[?1049l\e[?25h", mark)) << c.key;
 	}
 	EXPECT_TRUE(sent().empty());
@@ -91,7 +91,7 @@ TEST_F(keys_test, WithHelpShownOnlyHCloseItAndTheOthersDoNothing)
 
 TEST_F(keys_test, KeysWithoutAnActionChangeNothing)
 {
-	app.known_sel = 1;
+	app.tables[SECTION_KNOWN].sel = 1;
 	app.hscroll = 2;
 	app.winsize.ws_col = 70;
 	view before = snapshot();
@@ -154,7 +154,7 @@ struct selection_test : testing::Test {
 TEST_F(selection_test, MovesWrapsAndPagesInTheActiveSectionOnly)
 {
 	const struct {
-		int section;
+		section_id section;
 		size_t n, sel, top, visible;
 		const char *key;
 		size_t want;
@@ -184,12 +184,12 @@ TEST_F(selection_test, MovesWrapsAndPagesInTheActiveSectionOnly)
 	for (const auto &c : cases) {
 		fill(c.n, c.n);
 		app.section = c.section;
-		size_t *sel = c.section == SECTION_KNOWN ? &app.known_sel : &app.scan_sel;
-		size_t *other = c.section == SECTION_KNOWN ? &app.scan_sel : &app.known_sel;
+		size_t *sel = c.section == SECTION_KNOWN ? &app.tables[SECTION_KNOWN].sel : &app.tables[SECTION_SCAN].sel;
+		size_t *other = c.section == SECTION_KNOWN ? &app.tables[SECTION_SCAN].sel : &app.tables[SECTION_KNOWN].sel;
 		*sel = c.sel;
 		*other = 3;
-		app.known_top = app.scan_top = c.top;
-		app.known_visible = app.scan_visible = c.visible;
+		app.tables[SECTION_KNOWN].top = app.tables[SECTION_SCAN].top = c.top;
+		app.tables[SECTION_KNOWN].visible = app.tables[SECTION_SCAN].visible = c.visible;
 		tty.type(c.key);
 		EXPECT_EQ(handle_input(nullptr), 0);
 		EXPECT_EQ(*sel, c.want) << c.key + (c.key[0] == '\e') << " n=" << c.n
@@ -237,7 +237,7 @@ TEST_F(keys_test, EveryActionSendsItsRequestsInOrder)
 		return a;
 	};
 	const struct {
-		int section;
+		section_id section;
 		size_t known_sel;
 		const char *key;
 		strings want;
@@ -265,7 +265,7 @@ TEST_F(keys_test, EveryActionSendsItsRequestsInOrder)
 	};
 	for (const auto &c : cases) {
 		app.section = c.section;
-		app.known_sel = c.known_sel;
+		app.tables[SECTION_KNOWN].sel = c.known_sel;
 		press(c.key);
 		EXPECT_EQ(sent(), c.want) << c.key << " in section " << c.section
 		    << " on row " << c.known_sel;
@@ -302,7 +302,7 @@ TEST_F(keys_test, AFailedScanStillShowsItsNotificationAndGoesOn)
 TEST_F(keys_test, AFailedActionEndsTheProgramWithItsMessage)
 {
 	const struct {
-		int section;
+		section_id section;
 		size_t known_sel;
 		const char *key;
 		const char *refused;
@@ -321,9 +321,9 @@ TEST_F(keys_test, AFailedActionEndsTheProgramWithItsMessage)
 	for (const auto &c : cases) {
 		change_world([&](fake_world *w) { w->fail = { c.refused }; });
 		app.section = c.section;
-		app.known_sel = c.known_sel;
+		app.tables[SECTION_KNOWN].sel = c.known_sel;
 		tty.type(c.key);
-		EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1), c.message)
+		CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1), c.message)
 		    << c.key << " with " << c.refused << " refused";
 	}
 }
@@ -337,7 +337,7 @@ TEST_F(keys_test, AForgottenNetworksNameIsPrintedWithoutItsControlBytes)
 	refresh_known();
 	ASSERT_STREQ(app.known->items[0].ssid, "Bad\e[2J\a");
 	tty.type("f");
-	EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1),
+	CORE_EXPECT_EXIT(handle_input(nullptr), testing::ExitedWithCode(1),
 	    "failed to remove network: Bad\\?\\[2J\\?\n");
 }
 
@@ -350,7 +350,7 @@ TEST_F(keys_test, APriorityChangeResortsButKeepsTheRowNumber)
 	});
 	apply_priorities();
 	refresh_known();
-	app.known_sel = 1;
+	app.tables[SECTION_KNOWN].sel = 1;
 	std::string risen = app.known->items[1].ssid;
 	int id = app.known->items[1].id;
 	sent();
@@ -358,7 +358,7 @@ TEST_F(keys_test, APriorityChangeResortsButKeepsTheRowNumber)
 	EXPECT_EQ(sent(), (strings{ "SET_NETWORK " + std::to_string(id) + " priority 5",
 	    "SET update_config 1", "SAVE_CONFIG", "LIST_NETWORKS" }));
 	EXPECT_EQ(known_ssids().front(), risen);
-	EXPECT_EQ(app.known_sel, 1u);
+	EXPECT_EQ(app.tables[SECTION_KNOWN].sel, 1u);
 }
 
 TEST_F(keys_test, PrioritiesStopAtTheEndsOfTheRange)
@@ -379,7 +379,7 @@ TEST_F(keys_test, PrioritiesStopAtTheEndsOfTheRange)
 		{ 0, "\x18", "SET_NETWORK 0 priority 2147483646" },
 	};
 	for (const auto &c : cases) {
-		app.known_sel = c.row;
+		app.tables[SECTION_KNOWN].sel = c.row;
 		press(c.key);
 		strings req = sent();
 		ASSERT_FALSE(req.empty());
@@ -390,7 +390,7 @@ TEST_F(keys_test, PrioritiesStopAtTheEndsOfTheRange)
 TEST_F(keys_test, AnArrowKeySplitAfterItsEscapeActsAsThreeKeys)
 {
 	app.hscroll = 3;
-	app.known_sel = 1;
+	app.tables[SECTION_KNOWN].sel = 1;
 	press("\e");
 	EXPECT_EQ(app.hscroll, 3u);
 	EXPECT_TRUE(sent().empty()) << "ESC alone does nothing";

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "app.h"
+#include "notify.h"
+#include "state.h"
+#include "term.h"
 #include "core_state.h"
 #include "keys.h"
 

@@ -42,14 +42,14 @@ TEST_F(loop_test, AWindowChangeLimitsTheScrollButNeverRaisesIt)
 		EXPECT_EQ(handle_winch(nullptr), 0);
 		EXPECT_EQ(app.hscroll, c.want) << c.cols << " -> " << c.new_cols;
 		EXPECT_EQ(app_cols(), c.new_cols);
-		EXPECT_EQ(app.known_visible, 11u) << "the layout follows the size";
+		EXPECT_EQ(app.tables[SECTION_KNOWN].visible, 11u) << "the layout follows the size";
 	}
 }
 
 TEST_F(loop_test, AWindowThatCannotBeMeasuredEndsTheProgram)
 {
 	app.tty_fd = -1;
-	EXPECT_EXIT(handle_winch(nullptr), testing::ExitedWithCode(1),
+	CORE_EXPECT_EXIT(handle_winch(nullptr), testing::ExitedWithCode(1),
 	    "failed to fetch terminal winsize");
 }
 
@@ -83,7 +83,7 @@ TEST_F(loop_test, TheScanTimerEndsTheProgramWhenTheDaemonIsGone)
 {
 	connect();
 	fake_daemon_stop(&daemon);
-	EXPECT_EXIT(handle_scan_timer(nullptr), testing::ExitedWithCode(1),
+	CORE_EXPECT_EXIT(handle_scan_timer(nullptr), testing::ExitedWithCode(1),
 	    "failed to retrieve wpa_supplicant status");
 }
 
@@ -238,7 +238,7 @@ TEST_F(loop_test, AFrameThatCannotBeWrittenEndsTheProgram)
 {
 	connect();
 	app.tty_fd = -1;
-	EXPECT_EXIT(redraw(), testing::ExitedWithCode(1),
+	CORE_EXPECT_EXIT(redraw(), testing::ExitedWithCode(1),
 	    "write: Bad file descriptor");
 }
 
@@ -257,7 +257,7 @@ TEST_F(loop_test, ATerminatingSignalEndsTheLoopWithItsName)
 	};
 	for (const auto &c : cases) {
 		size_t mark = tty.output().size();
-		EXPECT_EXIT({
+		CORE_EXPECT_EXIT({
 			static rtnl_state r;
 			app.rtnl = &r;
 			if (rtnl_open(app.rtnl) == -1 || (app.kq_fd = evq_open()) == -1 ||

@@ -10,7 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "app.h"
+#include "notify.h"
+#include "state.h"
+#include "term.h"
 #include "events.h"
+#include "refresh.h"
 #include "fake_daemon.h"
 #include "loop.h"
 

@@ -79,15 +79,15 @@ TEST(render_frame, full_frame_80x34_byte_exact)
 	    filler(11) +
 	    "╰" + repeat("─", 78) + "╯";
 	EXPECT_EQ(frame_bytes(), want);
-	EXPECT_EQ(app.known_top, 0u);
-	EXPECT_EQ(app.scan_top, 0u);
+	EXPECT_EQ(app.tables[SECTION_KNOWN].top, 0u);
+	EXPECT_EQ(app.tables[SECTION_SCAN].top, 0u);
 }
 
 TEST(render_frame, full_frame_as_seen)
 {
 	fill_80x34();
 	app.section = SECTION_SCAN;
-	app.scan_sel = 1;
+	app.tables[SECTION_SCAN].sel = 1;
 	vt_screen vt = frame_screen();
 
 	EXPECT_EQ(vt.stray, 0);
@@ -143,7 +143,7 @@ TEST(render_frame, minimum_size_44x22)
 {
 	screen_setup(22, 44);
 	ASSERT_FALSE(app.too_small);
-	ASSERT_EQ(app.known_visible, 7u);
+	ASSERT_EQ(app.tables[SECTION_KNOWN].visible, 7u);
 	for (int i = 0; i < 7; i++)
 		known_add(("net" + std::to_string(i)).c_str());
 	std::string f = frame_bytes();
@@ -184,7 +184,7 @@ std::string
 known_marks(const vt_screen *vt)
 {
 	std::string marks;
-	for (int y = 4; y < 4 + 1 + static_cast<int>(app.known_visible); y++)
+	for (int y = 4; y < 4 + 1 + static_cast<int>(app.tables[SECTION_KNOWN].visible); y++)
 		marks += vt_cell_at(vt, y, 79)->text;
 	return marks;
 }
@@ -211,16 +211,16 @@ TEST(render_frame, scrollbar_marks)
 		screen_setup(c.rows, 80);
 		for (int i = 0; i < c.count; i++)
 			known_add("n");
-		app.known_sel = c.sel;
+		app.tables[SECTION_KNOWN].sel = c.sel;
 		vt_screen vt = frame_screen();
-		int vis = static_cast<int>(app.known_visible);
+		int vis = static_cast<int>(app.tables[SECTION_KNOWN].visible);
 		std::string want = repeat("│", vis + 1);
 		if (c.thumb >= 0) {
 			want = "↑";
 			for (int r = 0; r < vis; r++)
 				want += r == vis - 1 ? "↓" : r == c.thumb ? "█" : " ";
 		}
-		EXPECT_EQ(app.known_top, c.top) << c.count << "/" << c.sel;
+		EXPECT_EQ(app.tables[SECTION_KNOWN].top, c.top) << c.count << "/" << c.sel;
 		EXPECT_EQ(known_marks(&vt), want) << c.count << "/" << c.sel;
 	}
 }
@@ -242,12 +242,12 @@ TEST(render_frame, selection_window)
 		screen_setup(34, 80);
 		for (size_t i = 0; i < c.count; i++)
 			known_add(("n" + std::to_string(i)).c_str());
-		app.known_top = c.top;
-		app.known_sel = c.sel;
-		app.scan_top = 7;
+		app.tables[SECTION_KNOWN].top = c.top;
+		app.tables[SECTION_KNOWN].sel = c.sel;
+		app.tables[SECTION_SCAN].top = 7;
 		vt_screen vt = frame_screen();
-		EXPECT_EQ(app.known_top, c.want_top) << c.count << "/" << c.sel;
-		EXPECT_EQ(app.scan_top, 0u);
+		EXPECT_EQ(app.tables[SECTION_KNOWN].top, c.want_top) << c.count << "/" << c.sel;
+		EXPECT_EQ(app.tables[SECTION_SCAN].top, 0u);
 		if (c.count == 0)
 			continue;
 		if (c.count <= 13) {
@@ -267,14 +267,14 @@ TEST(render_frame, searching_hides_the_highlight_and_marks_the_title)
 	screen_setup(34, 80);
 	known_add("HomeNet");
 	scan_add("HomeNet");
-	strcpy(app.scan_search, "Hom");
+	strcpy(app.tables[SECTION_SCAN].search, "Hom");
 	std::string f = frame_bytes();
 	EXPECT_EQ(count_of(f, "\e[7m"), 1u);
 	EXPECT_EQ(count_of(f, "├─/\e[1mHom\e[22m┌" + repeat("─", 72) + "┤"), 1u);
 
 	app.searching = true;
 	app.section = SECTION_KNOWN;
-	app.known_search[0] = '\0';
+	app.tables[SECTION_KNOWN].search[0] = '\0';
 	f = frame_bytes();
 	EXPECT_EQ(count_of(f, "\e[7m"), 0u);
 	EXPECT_EQ(count_of(f, "├─/\e[1m\e[36m\e[39m\e[22m┌" + repeat("─", 75) +
@@ -282,7 +282,7 @@ TEST(render_frame, searching_hides_the_highlight_and_marks_the_title)
 	EXPECT_EQ(count_of(f, "├─/\e[1mHom\e[22m┌"), 1u);
 
 	// A search text with double-width characters keeps the bar 80 wide.
-	strcpy(app.known_search, "東京");
+	strcpy(app.tables[SECTION_KNOWN].search, "東京");
 	vt_screen vt = frame_screen();
 	EXPECT_EQ(vt_text(&vt, 3, 0, 8), "├─/東京┌");
 	EXPECT_EQ(vt_row_extent(&vt, 3), 80);
@@ -399,7 +399,7 @@ TEST(render_frame, hostile_text_is_drawn_as_question_marks)
 		records.status.ip_address = const_cast<char *>(t);
 		known_add(t);
 		scan_add(t);
-		strcpy(app.known_search, t);
+		strcpy(app.tables[SECTION_KNOWN].search, t);
 		note_add(t);
 		app.dialog_prompt = "Enter the EAP username";
 		app.dialog_text = t;

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app.h"
+#include "state.h"
+#include "term.h"
+#include "notify.h"
 #include "draw.h"
 #include "render.h"
 #include "vt.h"
@@ -48,7 +50,7 @@ screen_setup(int rows, int cols)
 	app.winsize.ws_row = static_cast<unsigned short>(rows);
 	app.winsize.ws_col = static_cast<unsigned short>(cols);
 	app.layout_rows = rows < 34 ? rows : 34;
-	app.known_visible = app.scan_visible =
+	app.tables[SECTION_KNOWN].visible = app.tables[SECTION_SCAN].visible =
 	    rows < 8 ? 0 : ((rows - 8) / 2 < 13 ? (rows - 8) / 2 : 13);
 	app.too_small = cols < 44 || rows < 22;
 	records.status = supplicant_status{};

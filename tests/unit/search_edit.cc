@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "app.h"
+#include "notify.h"
+#include "state.h"
+#include "term.h"
 #include "keys.h"
 #include "search.h"
 
@@ -35,7 +38,8 @@ struct search_run {
 	}
 	void keys(const std::vector<std::string> &seq)
 	{
-		search_data data{text};
+		search_data data;
+		search_init(&data, text);
 		for (const std::string &k : seq) {
 			ASSERT_EQ(write(fds[1], k.data(), k.size()), static_cast<ssize_t>(k.size()));
 			results.push_back(handle_search_input(&data));

@@ -44,10 +44,10 @@ struct search_test : core_test {
 TEST_F(search_test, TheTypedTextFiltersTheActiveSectionWhenTheSearchEnds)
 {
 	search("home\r");
-	EXPECT_STREQ(app.known_search, "home");
+	EXPECT_STREQ(app.tables[SECTION_KNOWN].search, "home");
 	EXPECT_EQ(known_ssids(), (strings{ "MyHome", "HOME-5G", "home-guest", "Homestead" }));
 	EXPECT_EQ(sent(), strings{ "LIST_NETWORKS" }) << "only the section's list";
-	EXPECT_EQ(app.scan_search[0], '\0');
+	EXPECT_EQ(app.tables[SECTION_SCAN].search[0], '\0');
 	EXPECT_EQ(scan_ssids().size(), 4u);
 
 	// The text stays, and so does the filter at the next refresh.
@@ -58,10 +58,10 @@ TEST_F(search_test, TheTypedTextFiltersTheActiveSectionWhenTheSearchEnds)
 TEST_F(search_test, EscapeKeepsTheTextAndASecondSearchGoesOnEditingIt)
 {
 	search("off\e");
-	EXPECT_STREQ(app.known_search, "off");
+	EXPECT_STREQ(app.tables[SECTION_KNOWN].search, "off");
 	EXPECT_EQ(known_ssids(), strings{ "Office" });
 	search("i\r");
-	EXPECT_STREQ(app.known_search, "offi");
+	EXPECT_STREQ(app.tables[SECTION_KNOWN].search, "offi");
 	EXPECT_EQ(known_ssids(), strings{ "Office" });
 }
 
@@ -72,23 +72,23 @@ TEST_F(search_test, EmptyingTheTextEndsTheSearchAndShowsTheWholeList)
 	// The first Backspace leaves "l"; the second empties it and ends the
 	// search.
 	search("\x7f\x7f");
-	EXPECT_STREQ(app.known_search, "");
+	EXPECT_STREQ(app.tables[SECTION_KNOWN].search, "");
 	EXPECT_EQ(known_ssids().size(), all_known.size());
 
 	// C-u empties but keeps the search open until the next key.
 	search("ab\x15\x15");
-	EXPECT_STREQ(app.known_search, "");
+	EXPECT_STREQ(app.tables[SECTION_KNOWN].search, "");
 	EXPECT_EQ(known_ssids().size(), all_known.size());
 }
 
 TEST_F(search_test, KeysDuringASearchAreTextNotCommands)
 {
-	app.known_sel = 2;
+	app.tables[SECTION_KNOWN].sel = 2;
 	search("qj\t\e[B\r");
-	EXPECT_STREQ(app.known_search, "qj");
+	EXPECT_STREQ(app.tables[SECTION_KNOWN].search, "qj");
 	EXPECT_EQ(app.section, SECTION_KNOWN) << "Tab did not switch";
 	EXPECT_TRUE(known_ssids().empty());
-	EXPECT_EQ(app.known_sel, 0u);
+	EXPECT_EQ(app.tables[SECTION_KNOWN].sel, 0u);
 	EXPECT_EQ(sent(), strings{ "LIST_NETWORKS" });
 }
 
@@ -97,25 +97,25 @@ TEST_F(search_test, EachSectionKeepsItsOwnText)
 	search("home\r");
 	press("\t");
 	search("CAFE\r");
-	EXPECT_STREQ(app.scan_search, "CAFE");
+	EXPECT_STREQ(app.tables[SECTION_SCAN].search, "CAFE");
 	EXPECT_EQ(scan_ssids(), (strings{ "Cafe", "cafe-2" }));
 	EXPECT_EQ(sent(), (strings{ "LIST_NETWORKS", "SCAN_RESULTS" }));
-	EXPECT_STREQ(app.known_search, "home");
+	EXPECT_STREQ(app.tables[SECTION_KNOWN].search, "home");
 	EXPECT_EQ(known_ssids().size(), 4u);
 
 	// Emptying one leaves the other's filter alone.
 	press("\t");
 	search("\x15\x15");
 	EXPECT_EQ(known_ssids().size(), all_known.size());
-	EXPECT_STREQ(app.scan_search, "CAFE");
+	EXPECT_STREQ(app.tables[SECTION_SCAN].search, "CAFE");
 	EXPECT_EQ(scan_ssids().size(), 2u);
 }
 
 TEST_F(search_test, TheSelectionEndsOnTheLastRowThatIsLeft)
 {
-	app.known_sel = 10;
+	app.tables[SECTION_KNOWN].sel = 10;
 	search("home\r");
-	EXPECT_EQ(app.known_sel, 3u);
+	EXPECT_EQ(app.tables[SECTION_KNOWN].sel, 3u);
 }
 
 } // namespace

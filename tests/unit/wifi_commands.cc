@@ -87,7 +87,7 @@ TEST_F(wifi_commands, failure_replies)
 		daemon.world.fail = { c.fails };
 		fake_daemon_clear_requests(&daemon);
 		stderr_begin();
-		EXPECT_EQ(c.op(ctrl), 1) << c.fails;
+		EXPECT_EQ(c.op(ctrl), -1) << c.fails;
 		EXPECT_THAT(stderr_end(), HasSubstr(c.message));
 		EXPECT_EQ(fake_daemon_requests(&daemon), c.requests);
 	}
@@ -102,10 +102,10 @@ TEST_F(wifi_commands, replies_judged_by_their_first_two_bytes)
 		{ "OK\n", 0 },
 		{ "OK", 0 },
 		{ "OKAY-THEN\n", 0 },
-		{ "FAIL\n", 1 },
-		{ "O", 1 },
-		{ "", 1 },
-		{ "ok\n", 1 },
+		{ "FAIL\n", -1 },
+		{ "O", -1 },
+		{ "", -1 },
+		{ "ok\n", -1 },
 	};
 	for (const auto &c : cases) {
 		daemon.world.replies["RECONNECT"] = c.reply;
@@ -116,7 +116,7 @@ TEST_F(wifi_commands, replies_judged_by_their_first_two_bytes)
 		std::string err = stderr_end();
 		// Select reports nothing; the caller gives the only message.
 		EXPECT_EQ(err.find("SELECT_NETWORK"), std::string::npos);
-		EXPECT_EQ(err.find("RECONNECT") != std::string::npos, c.result == 1);
+		EXPECT_EQ(err.find("RECONNECT") != std::string::npos, c.result == -1);
 	}
 }
 
@@ -174,7 +174,7 @@ TEST_F(wifi_commands, texts_too_long_for_a_request)
 	// characters: nothing is sent.
 	std::string password(120, 'p');
 	stderr_begin();
-	EXPECT_EQ(network_set_eap(ctrl, 1, "bob", password.c_str()), 1);
+	EXPECT_EQ(network_set_eap(ctrl, 1, "bob", password.c_str()), -1);
 	std::string err = stderr_end();
 	EXPECT_THAT(err, HasSubstr(
 	    "wpa_ctrl request too long: SET_NETWORK 1 password [REMOVED]"));

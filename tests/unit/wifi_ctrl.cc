@@ -176,7 +176,7 @@ TEST_F(wifi_transport, reply_is_cut_to_the_capacity)
 
 	len = 3;
 	stderr_begin();
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "LONG"), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "LONG"), -1);
 	EXPECT_THAT(stderr_end(), HasSubstr("wpa_ctrl request failed: LONG\n"));
 	EXPECT_STREQ(reply, "FAI");
 
@@ -242,7 +242,7 @@ TEST_F(wifi_transport, empty_datagram_is_a_reply)
 	EXPECT_STREQ(reply, "");
 	len = 3;
 	stderr_begin();
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "EMPTY"), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "EMPTY"), -1);
 	EXPECT_THAT(stderr_end(), HasSubstr("wpa_ctrl request failed: EMPTY"));
 }
 
@@ -256,9 +256,9 @@ TEST_F(wifi_transport, no_reply_within_the_time_out)
 	// No message of its own: the caller reports.
 	stderr_begin();
 	len = 3;
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SCAN"), -1);
 	len = 3;
-	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "SCAN"), 1);
+	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "SCAN"), -1);
 	EXPECT_EQ(ctrl_attach(ctrl), -1);
 	EXPECT_EQ(stderr_end(), "");
 }
@@ -281,7 +281,7 @@ TEST_F(wifi_transport, late_reply_is_never_taken_for_the_next_one)
 		fake_daemon_clear_requests(&daemon);
 		char reply[16];
 		size_t len = 12;
-		EXPECT_EQ(ctrl_query(ctrl, reply, &len, "GET_NETWORK 0 priority"), 1);
+		EXPECT_EQ(ctrl_query(ctrl, reply, &len, "GET_NETWORK 0 priority"), -1);
 		if (delay < 1500)
 			std::this_thread::sleep_for(std::chrono::milliseconds(300));
 		EXPECT_EQ(network_add(ctrl, "net"), 7) << "delay " << delay;
@@ -318,9 +318,9 @@ TEST_F(wifi_transport, request_length_limit)
 	std::string too_long(CTRL_REQUEST_MAX, 'b');
 	stderr_begin();
 	len = 3;
-	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "%s", too_long.c_str()), 1);
+	EXPECT_EQ(ctrl_command(ctrl, reply, &len, "%s", too_long.c_str()), -1);
 	len = 3;
-	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "%s", too_long.c_str()), 1);
+	EXPECT_EQ(ctrl_query(ctrl, reply, &len, "%s", too_long.c_str()), -1);
 	std::string err = stderr_end();
 	std::string msg = "wpa_ctrl request too long: " +
 	    std::string(CTRL_REQUEST_MAX - 1, 'b') + "\n";
@@ -357,7 +357,7 @@ TEST_F(wifi_transport, warnings_keep_secrets_and_control_bytes_out)
 		size_t len = 3;
 		stderr_begin();
 		EXPECT_EQ(ctrl_command(ctrl, reply, &len, "SET_NETWORK %d %s \"%s\"",
-		    3, c.field, c.value.c_str()), 1);
+		    3, c.field, c.value.c_str()), -1);
 		std::string err = stderr_end();
 		EXPECT_THAT(err, HasSubstr(c.shown));
 		EXPECT_EQ(err.find("hunter"), std::string::npos) << err;
@@ -388,7 +388,7 @@ TEST_F(wifi_transport, daemon_gone)
 	EXPECT_EQ(ctrl_transact(ctrl, "PING", 4, reply, &len), -1);
 	EXPECT_EQ(ctrl_attach(ctrl), -1);
 	stderr_begin();
-	EXPECT_EQ(scan_start(ctrl), 1);
+	EXPECT_EQ(scan_start(ctrl), -1);
 	EXPECT_EQ(stderr_end().find("wpa_ctrl request failed"), std::string::npos);
 }
 

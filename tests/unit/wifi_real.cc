@@ -119,7 +119,7 @@ TEST_F(wifi_real, commands_reach_the_saved_configuration)
 	EXPECT_EQ(network_select(ctrl, 2, 2412), 0);
 	EXPECT_EQ(network_select(ctrl, 2, 0), 0);
 	EXPECT_EQ(network_select(ctrl, -1, 0), 0);
-	EXPECT_EQ(network_select(ctrl, 42, 0), 1);
+	EXPECT_EQ(network_select(ctrl, 42, 0), -1);
 	EXPECT_EQ(supplicant_reconnect(ctrl), 0);
 	EXPECT_EQ(supplicant_disconnect(ctrl), 0);
 	EXPECT_EQ(passive_scan_set(ctrl, 1), 0);

@@ -132,9 +132,9 @@ TEST_F(wifi_security, first_failure_ends_a_sequence)
 	daemon.world.fail = { "SET_NETWORK 3 key_mgmt SAE", "SET_NETWORK 4 ieee80211w 2",
 	    "SET sae_pwe 2" };
 	stderr_begin();
-	EXPECT_EQ(network_set_sae(ctrl, 3, "sae-secret", false), 1);
-	EXPECT_EQ(network_set_owe(ctrl, 4), 1);
-	EXPECT_EQ(sae_pwe_set(ctrl, 2), 1);
+	EXPECT_EQ(network_set_sae(ctrl, 3, "sae-secret", false), -1);
+	EXPECT_EQ(network_set_owe(ctrl, 4), -1);
+	EXPECT_EQ(sae_pwe_set(ctrl, 2), -1);
 	std::string err = stderr_end();
 	EXPECT_THAT(err, HasSubstr("(wpa_ctrl) failed to set sae_pwe=2"));
 	EXPECT_EQ(err.find("sae-secret"), std::string::npos);
