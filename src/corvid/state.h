@@ -81,6 +81,9 @@ struct app_state {
 	size_t layout_rows;
 	rtnl_state *rtnl;
 	int pending_network;       // added by the connect flow, not saved yet; -1
+	refused_keys refused;      // passphrases the daemon refused this session
+	unsigned akm;              // GET_CAPABILITY key_mgmt, once asked
+	bool akm_known;
 };
 
 extern app_state app;

@@ -76,6 +76,7 @@ TEST(sim_networks, every_kind_of_network)
 
 	ASSERT_TRUE(sim_daemon_start(&r, empty_config));
 	ASSERT_TRUE(sim_corvid_start(&r));
+	corvid_seen seen = sim_corvid_seen(&r);
 	tmux_keys(t, {"Tab"});
 	ASSERT_TRUE(rows_shown(t, {"Fortress", "SAE", "5745 MHz"}, 1, SCAN));
 	req.next();
@@ -145,8 +146,7 @@ TEST(sim_networks, every_kind_of_network)
 		// Shown as typed.
 		ASSERT_TRUE(tmux_wait_for(t, "Attic ", patience(3000)));
 		tmux_keys(t, {"Enter"});
-		ASSERT_TRUE(tmux_wait_gone(t, "Enter the network name", patience(3000)));
-		connect_with(t, "up-the-ladder");
+		type_password(t, "up-the-ladder");
 		EXPECT_TRUE(connected_to(t, "Attic")) << tmux_capture(t);
 		EXPECT_EQ(req.next(), (std::vector<std::string>{ "ADD_NETWORK",
 		    "SET_NETWORK 3 ssid \"Attic\"", "SET_NETWORK 3 scan_ssid 1",
@@ -164,7 +164,7 @@ TEST(sim_networks, every_kind_of_network)
 	    "disabled=1\nieee80211w=2\nkey_mgmt=OWE\nowe_only=1\nssid=\"Library\"\n",
 	    "psk=\"up-the-ladder\"\nscan_ssid=1\nssid=\"Attic\"\n" }));
 	tmux_keys(t, {"q"});
-	expect_ended(&r, sim_corvid_seen(&r), 0, {}, patience(5000));
+	expect_ended(&r, seen, 0, {}, patience(5000));
 }
 
 TEST(sim_networks, daemon_without_sae_and_owe)
@@ -176,6 +176,7 @@ TEST(sim_networks, daemon_without_sae_and_owe)
 
 	ASSERT_TRUE(sim_daemon_start(&r, empty_config, {"--no-wpa3"}));
 	ASSERT_TRUE(sim_corvid_start(&r));
+	corvid_seen seen = sim_corvid_seen(&r);
 	tmux_keys(t, {"Tab"});
 	ASSERT_TRUE(rows_shown(t, {"Fortress", "SAE", "5745 MHz"}, 1, SCAN));
 	req.next();
@@ -201,7 +202,7 @@ TEST(sim_networks, daemon_without_sae_and_owe)
 	EXPECT_EQ(config_networks(sim_config(&r)), (std::vector<std::string>{
 	    "psk=\"both-ways\"\nssid=\"Transition\"\n" }));
 	tmux_keys(t, {"q"});
-	expect_ended(&r, sim_corvid_seen(&r), 0, {}, patience(5000));
+	expect_ended(&r, seen, 0, {}, patience(5000));
 }
 
 TEST(sim_networks, eap_credentials_longer_than_a_request_carries)
@@ -213,6 +214,7 @@ TEST(sim_networks, eap_credentials_longer_than_a_request_carries)
 
 	ASSERT_TRUE(sim_daemon_start(&r, empty_config));
 	ASSERT_TRUE(sim_corvid_start(&r));
+	corvid_seen seen = sim_corvid_seen(&r);
 	tmux_keys(t, {"Tab"});
 	ASSERT_TRUE(select_row(t, " CorpNet ", "j", 30));
 	req.next();
@@ -246,5 +248,5 @@ TEST(sim_networks, eap_credentials_longer_than_a_request_carries)
 	ASSERT_GE(sent.size(), 5u);
 	EXPECT_EQ(sent[2], "SET_NETWORK 0 password \"" + std::string(102, 'x') + "\"");
 	tmux_keys(t, {"q"});
-	expect_ended(&r, sim_corvid_seen(&r), 0, {}, patience(5000));
+	expect_ended(&r, seen, 0, {}, patience(5000));
 }

@@ -592,6 +592,12 @@ void
 connect_with(tmux_session *t, const std::string &secret)
 {
 	tmux_keys(t, {"c"});
+	type_password(t, secret);
+}
+
+void
+type_password(tmux_session *t, const std::string &secret)
+{
 	ASSERT_TRUE(tmux_wait_for(t, "Enter the password", patience(3000)));
 	tmux_type(t, secret);
 	// Masked: one asterisk a byte, the text itself never shows.

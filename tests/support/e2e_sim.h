@@ -151,3 +151,5 @@ int scan_rows(tmux_session *t);
 // Opens the password dialog for the selected scan result, types `secret`
 // (checking that it shows masked) and sends it.
 void connect_with(tmux_session *t, const std::string &secret);
+// The same in a password dialog that is opening already.
+void type_password(tmux_session *t, const std::string &secret);
