@@ -112,8 +112,6 @@ corvid_main(int argc, char **argv)
 
 	if (setlocale(LC_ALL, "") == nullptr)
 		err(1, "setlocale");
-	if (!isatty(STDIN_FILENO))
-		errx(1, "not a TTY");
 	path = ctrl_default_path();
 
 	while ((ch = getopt_long(argc, argv, "+c:h", longopts, nullptr)) != -1) {
@@ -129,6 +127,9 @@ corvid_main(int argc, char **argv)
 			exit(1);
 		}
 	}
+	// The help needs no terminal; everything after it does.
+	if (!isatty(STDIN_FILENO))
+		errx(1, "not a TTY");
 	if (argc - optind != 0) {
 		warnx("wrong number of arguments");
 		usage(stderr);

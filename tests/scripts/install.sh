@@ -1,6 +1,9 @@
 #!/bin/sh
 # Installation: "cmake --install" of the build tree into a scratch prefix
 # puts the program into sbin/ and its manual page into share/man/man8/.
+# The packages agree with it: the FreeBSD port's pkg-plist lists exactly
+# what is installed, and the port, the Debian package and the manual page
+# carry CMake's project version.
 set -u
 
 build=${CORVID_BUILD_DIR:-}
@@ -65,6 +68,38 @@ elif ! cmp -s "$man" "$src/docs/corvid.8"; then
 	echo "FAIL: share/man/man8/corvid.8 differs from docs/corvid.8"
 	fail=1
 fi
+
+# The port's plist.  The ports framework compresses the manual pages: a
+# page installed as share/man/man8/corvid.8 is share/man/man8/corvid.8.gz
+# there.
+port=$src/dist/freebsd/net-mgmt/corvid
+(cd "$prefix" && find . ! -type d) | sed 's|^\./||' |
+    sed 's|^\(share/man/man[1-9]/.*\.[1-9]\)$|\1.gz|' | LC_ALL=C sort >"$tmp/installed"
+grep -v -e '^@' -e '^[[:space:]]*$' "$port/pkg-plist" | LC_ALL=C sort >"$tmp/plist"
+if ! cmp -s "$tmp/installed" "$tmp/plist"; then
+	echo "FAIL: $port/pkg-plist (+) differs from what cmake --install installs (-):"
+	diff -u "$tmp/installed" "$tmp/plist" | sed -n '/^[-+][^-+]/p'
+	fail=1
+fi
+if [ -n "$(cd "$tmp" && find . ! -type d ! -path './prefix/*' ! -name log ! -name installed ! -name plist)" ]; then
+	echo "FAIL: cmake --install writes outside the prefix"
+	fail=1
+fi
+
+# The version.
+version=$(sed -n 's/^project(corvid VERSION \([0-9][0-9.]*\)[ )].*/\1/p' "$src/CMakeLists.txt")
+# same WHAT FOUND: FOUND must be the project version.
+same() {
+	if [ -z "$version" ] || [ "$2" != "$version" ]; then
+		echo "FAIL: $1 says \"$2\", CMakeLists.txt \"$version\""
+		fail=1
+	fi
+}
+same "$port/Makefile (DISTVERSION)" \
+    "$(sed -n 's/^DISTVERSION=[[:space:]]*//p' "$port/Makefile")"
+same "debian/changelog (the latest entry)" \
+    "$(sed -n '1s/^corvid (\([^)]*\)) .*/\1/p' "$src/debian/changelog")"
+same "docs/corvid.8 (.Os)" "$(sed -n 's/^\.Os corvid //p' "$src/docs/corvid.8")"
 
 if [ "$fail" -ne 0 ]; then
 	if [ -d "$prefix" ]; then

@@ -22,11 +22,15 @@ fail=0
 # 1. Lint at every level.  Two messages depend on the host, not on the
 # page: whether the pages named under SEE ALSO are installed ("referenced
 # manual not found", a style message) and whether the host's mandoc.db is
-# up to date.  Everything else fails.
+# up to date.  A third is a convention of one system's own pages: the
+# footer of a page of ours names the program and its version (".Os corvid
+# 0.1.0"), which NetBSD's style leaves to the system.  Everything else fails.
 mandoc -Tlint -Wall "$page" >"$tmp/lint" 2>&1
 rc=$?
 grep -v -e 'STYLE: referenced manual not found: Xr ' \
-    -e 'outdated mandoc\.db lacks ' "$tmp/lint" >"$tmp/lint.left"
+    -e 'outdated mandoc\.db lacks ' \
+    -e 'STYLE: operating system explicitly specified: Os corvid (NetBSD)$' \
+    "$tmp/lint" >"$tmp/lint.left"
 if [ -s "$tmp/lint.left" ] || [ "$rc" -gt 1 ]; then
 	echo "FAIL: mandoc -Tlint -Wall $page (exit $rc):"
 	cat "$tmp/lint"

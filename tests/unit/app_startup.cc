@@ -142,9 +142,13 @@ TEST(StartUp, TheCommandLineAndTheChecksBeforeTheScreen)
 		{ { "-h" }, true, 0, usage_text, "", false },
 		{ { "--help" }, true, 0, usage_text, "", false },
 		{ { "-h", "-x" }, true, 0, usage_text, "", false },
-		// The terminal check comes first.
-		{ { "-h" }, false, 1, "", "not a TTY\n", false },
+		// The help needs no terminal ("corvid -h | less"); the rest does,
+		// and the terminal check comes before the operands and the socket.
+		{ { "-h" }, false, 0, usage_text, "", false },
+		{ { "--help" }, false, 0, usage_text, "", false },
 		{ { "-c", "/nonexistent/a" }, false, 1, "", "not a TTY\n", false },
+		{ { "extra" }, false, 1, "", "not a TTY\n", false },
+		{ { "-x" }, false, 1, "", "option", true },
 		// Operands, and the parsing that stops at the first one.
 		{ { "extra" }, true, 1, "", "wrong number of arguments\n", true },
 		{ { "extra", "-h" }, true, 1, "", "wrong number of arguments\n", true },
