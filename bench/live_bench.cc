@@ -50,7 +50,10 @@
 #include <string_view>
 #include <vector>
 
+#include "files.h"
 #include "netns.h"
+#include "proc.h"
+#include "simsupp_harness.h"
 #include "wifi.h"
 
 static constexpr int ROWS = 34;
@@ -246,25 +249,16 @@ workdir_remove(workdir *w)
 	std::erase(leftovers.dirs, w->path);
 }
 
+// The file written whole, or the run ends.
 static void
-file_write(const std::string &path, const std::string &text)
+file_put(const std::string &path, const std::string &text)
 {
-	std::ofstream out(path);
-	out << text;
-	if (!out)
+	if (!file_write(path, text))
 		die("cannot write %s", path.c_str());
 }
 
 // ---------------------------------------------------------------------------
 // Processes
-
-// The simulated supplicant, with a pipe whose end it watches: should this
-// program die, simsupp ends too.
-struct simsupp_proc {
-	pid_t pid = -1;
-	int watch = -1;           // our end of the watched pipe
-	std::string ctrl_path;
-};
 
 static void
 process_started(pid_t pid)
@@ -322,63 +316,34 @@ on_signal(int sig)
 	raise(sig);
 }
 
-// Waits until a control socket answers PING.
-static bool
-ctrl_answers(const std::string &path)
-{
-	for (int i = 0; i < 500; i++) {
-		if (ctrl_path_answers(path))
-			return true;
-		usleep(10000);
-	}
-	return false;
-}
-
+// The simulated supplicant (simsupp_harness.h) with the stored networks
+// and the access points of this world; it also ends should this program
+// die.
 static simsupp_proc
-simsupp_start(const workdir &w)
+simsupp_run(const workdir &w)
 {
 	simsupp_proc s;
-	int fds[2];
+	std::string world = w.path + "/world";
 
-	file_write(w.path + "/simsupp.conf", "ctrl_interface=/var/run/"
-	    "wpa_supplicant\nupdate_config=1\n\n" + networks_config());
-	file_write(w.path + "/world", world_file());
-	s.ctrl_path = w.path + "/ctrl/wlan0";
-	if (pipe2(fds, O_CLOEXEC) == -1)
-		die("pipe: %s", strerror(errno));
-	if ((s.pid = fork()) == -1)
-		die("fork: %s", strerror(errno));
-	if (s.pid == 0) {
-		int fd = dup(fds[0]);     // without close-on-exec
-		std::string watch = std::to_string(fd);
-		std::string conf = w.path + "/simsupp.conf";
-		std::string world = w.path + "/world";
-		int null = open("/dev/null", O_RDWR);
-		dup2(null, 0);
-		dup2(null, 1);
-		execl(SIMSUPP_BINARY, "simsupp", "-s", s.ctrl_path.c_str(), "-c",
-		    conf.c_str(), "-f", world.c_str(), "--start-disconnected",
-		    "--watch-fd", watch.c_str(), static_cast<char *>(nullptr));
-		_exit(127);
-	}
+	file_put(world, world_file());
+	if (!simsupp_start(&s, SIMSUPP_BINARY, "ctrl_interface=/var/run/"
+	    "wpa_supplicant\nupdate_config=1\n\n" + networks_config(),
+	    {"-f", world, "--start-disconnected"}))
+		die("simsupp did not start");
 	process_started(s.pid);
-	close(fds[0]);
-	s.watch = fds[1];
-	if (!ctrl_answers(s.ctrl_path)) {
-		process_stop(s.pid);
-		die("simsupp did not answer on %s", s.ctrl_path.c_str());
-	}
+	leftovers.dirs.push_back(s.dir);
 	return s;
 }
 
 static void
-simsupp_stop(simsupp_proc *s)
+simsupp_end(simsupp_proc *s)
 {
-	process_stop(s->pid);
-	s->pid = -1;
-	if (s->watch != -1)
-		close(s->watch);
-	s->watch = -1;
+	pid_t pid = s->pid;
+	std::string dir = s->dir;
+
+	simsupp_stop(s);
+	process_reaped(pid);
+	std::erase(leftovers.dirs, dir);
 }
 
 // corvid on the controlling side of a pseudo-terminal of 80x34.
@@ -518,7 +483,7 @@ cpu_ns(pid_t pid)
 	if (sched >> run)
 		return run;
 	// Without scheduler statistics: clock ticks from stat.
-	std::string stat = file_text("/proc/" + std::to_string(pid) + "/stat");
+	std::string stat = file_read("/proc/" + std::to_string(pid) + "/stat");
 	size_t paren = stat.rfind(')');
 	if (paren == stat.npos)
 		return -1;
@@ -532,20 +497,6 @@ cpu_ns(pid_t pid)
 			stime = atoll(field.c_str());
 	}
 	return (utime + stime) * (1000000000LL / sysconf(_SC_CLK_TCK));
-}
-
-// A "Vm..." line of /proc/<pid>/status, in KiB.
-static long
-status_kib(pid_t pid, const char *key)
-{
-	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-	std::string line;
-	size_t klen = strlen(key);
-
-	while (std::getline(in, line))
-		if (line.compare(0, klen, key) == 0 && line[klen] == ':')
-			return atol(line.c_str() + klen + 1);
-	return -1;
 }
 
 // The shared libraries a process has mapped, by file name.
@@ -716,8 +667,8 @@ bench_keys(void)
 	// enough to resolve the budget, and the quietest is judged.
 	constexpr double QUIET_US = 500, BUDGET_US = 1000;
 	workdir w = workdir_make();
-	simsupp_proc s = simsupp_start(w);
-	corvid_proc c = corvid_start(s.ctrl_path, is_root());
+	simsupp_proc s = simsupp_run(w);
+	corvid_proc c = corvid_start(s.sock, is_root());
 	std::string border = bottom_border(), last;
 
 	corvid_wait_frame(&c);
@@ -744,7 +695,7 @@ bench_keys(void)
 	}
 	corvid_stop(&e);
 	corvid_stop(&c);
-	simsupp_stop(&s);
+	simsupp_end(&s);
 	workdir_remove(&w);
 
 	double p99 = percentile(best.us, 99);
@@ -990,9 +941,9 @@ static int
 bench_idle(int seconds)
 {
 	workdir w = workdir_make();
-	simsupp_proc s = simsupp_start(w);
-	monitor m = monitor_open(s.ctrl_path);
-	corvid_proc c = corvid_start(s.ctrl_path, is_root());
+	simsupp_proc s = simsupp_run(w);
+	monitor m = monitor_open(s.sock);
+	corvid_proc c = corvid_start(s.sock, is_root());
 
 	corvid_wait_frame(&c);
 	// The window starts at the first frame and ends a second after the
@@ -1019,7 +970,7 @@ bench_idle(int seconds)
 	size_t wakeups = count_of(c.out, FRAME_START) - frames0;
 	corvid_stop(&c);
 	monitor_close(&m);
-	simsupp_stop(&s);
+	simsupp_end(&s);
 	workdir_remove(&w);
 
 	int ticks = seconds / 5 + seconds / 30;
@@ -1054,10 +1005,10 @@ bench_memory(int minutes)
 {
 	constexpr int64_t SCAN_PERIOD_NS = 1000000000LL;
 	workdir w = workdir_make();
-	simsupp_proc s = simsupp_start(w);
-	size_t results = scan_count(s.ctrl_path);
-	wpa_ctrl *driver = ctrl_open(s.ctrl_path.c_str());
-	corvid_proc c = corvid_start(s.ctrl_path, is_root());
+	simsupp_proc s = simsupp_run(w);
+	size_t results = scan_count(s.sock);
+	wpa_ctrl *driver = ctrl_open(s.sock.c_str());
+	corvid_proc c = corvid_start(s.sock, is_root());
 	std::vector<long> rss;
 	long frames = 0;
 
@@ -1084,17 +1035,17 @@ bench_memory(int minutes)
 			size_t keep = std::min(c.out.size(), FRAME_START.size() - 1);
 			c.out.erase(0, c.out.size() - keep);
 		}
-		rss.push_back(status_kib(c.pid, "VmRSS"));
+		rss.push_back(proc_status_kb(c.pid, "VmRSS"));
 		fprintf(stderr, "memory: minute %d: VmRSS %ld KiB, VmHWM %ld KiB\n",
-		    minute, rss.back(), status_kib(c.pid, "VmHWM"));
+		    minute, rss.back(), proc_status_kb(c.pid, "VmHWM"));
 	}
-	long hwm = status_kib(c.pid, "VmHWM");
-	long anon = status_kib(c.pid, "RssAnon");
-	long file = status_kib(c.pid, "RssFile");
+	long hwm = proc_status_kb(c.pid, "VmHWM");
+	long anon = proc_status_kb(c.pid, "RssAnon");
+	long file = proc_status_kb(c.pid, "RssFile");
 	std::string libs = libraries(c.pid);
 	corvid_stop(&c);
 	ctrl_close(driver);
-	simsupp_stop(&s);
+	simsupp_end(&s);
 	workdir_remove(&w);
 
 	long after = *std::max_element(rss.begin(), rss.end());
@@ -1120,8 +1071,8 @@ static int
 bench_frames(void)
 {
 	workdir w = workdir_make();
-	simsupp_proc s = simsupp_start(w);
-	corvid_proc c = corvid_start(s.ctrl_path, is_root());
+	simsupp_proc s = simsupp_run(w);
+	corvid_proc c = corvid_start(s.sock, is_root());
 
 	corvid_wait_frame(&c);
 	corvid_settle(&c, 300);
@@ -1152,7 +1103,7 @@ bench_frames(void)
 		largest = std::max(largest, f.size());
 	}
 	corvid_stop(&c);
-	simsupp_stop(&s);
+	simsupp_end(&s);
 	workdir_remove(&w);
 
 	figure("bytes per frame, 80x34, 13 rows a table, no overlay",

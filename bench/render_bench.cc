@@ -31,24 +31,12 @@ static const char *const ssid_names[] = {
 };
 
 static void
-notification_add(const char *text)
-{
-	auto *n = static_cast<notification *>(calloc(1, sizeof(notification)));
-	n->text = strdup(text);
-	n->prev = app.notifications.last;
-	*app.notifications.last = n;
-	app.notifications.last = &n->next;
-	app.notifications.count++;
-}
-
-static void
 state_build(void)
 {
 	app_reset();
 	app.winsize.ws_row = 34;
 	app.winsize.ws_col = 80;
-	app.layout_rows = 34;
-	app.tables[SECTION_KNOWN].visible = app.tables[SECTION_SCAN].visible = 13;
+	layout_update();
 	app.tables[SECTION_KNOWN].sel = 20;
 	app.tables[SECTION_SCAN].sel = 50;
 	app.section = SECTION_SCAN;
@@ -82,10 +70,10 @@ state_build(void)
 	app.known = &known;
 	app.scan = &scan;
 
-	notification_add("<3>CTRL-EVENT-SCAN-STARTED ");
-	notification_add("<3>CTRL-EVENT-CONNECTED - Connection to "
+	notify(&app.notifications, "<3>CTRL-EVENT-SCAN-STARTED ");
+	notify(&app.notifications, "<3>CTRL-EVENT-CONNECTED - Connection to "
 	    "02:00:00:00:01:00 completed [id=3 id_str=]");
-	notification_add("Starting scan...");
+	notify(&app.notifications, "Starting scan...");
 }
 
 static void

@@ -30,6 +30,3 @@ endforeach()
 if(NOT HAVE_SYS_EVENT_H AND NOT HAVE_SYS_EPOLL_H)
   message(FATAL_ERROR "corvid needs kqueue (FreeBSD) or epoll (Linux)")
 endif()
-
-# Code under test is built without exceptions, as the product is.
-set(CORVID_PRODUCT_FLAGS -fno-exceptions)

@@ -20,7 +20,11 @@ trap finish EXIT
 cp tools/simsupp/simsupp.conf "$dir/wpa_supplicant.conf"
 "$build/tools/simsupp/simsupp" -s "$dir/run/wlan0" -c "$dir/wpa_supplicant.conf" --seed 7 &
 sim_pid=$!
-while [ ! -S "$dir/run/wlan0" ]; do sleep 0.05; done
+i=0
+while [ ! -S "$dir/run/wlan0" ]; do
+	i=$((i + 1)); [ $i -lt 100 ] || { echo "screenshot.sh: the simulated supplicant did not start" >&2; exit 1; }
+	sleep 0.05
+done
 
 tmux -u -f /dev/null -S "$dir/tmux.sock" new-session -d -x 80 -y 34 \
 	-e LC_ALL=C.UTF-8 -e TERM=tmux-256color \
@@ -37,7 +41,13 @@ wait_for "Network Scan"
 # A scan, the Network Scan section active with the third row selected.
 tmux -S "$dir/tmux.sock" send-keys s Tab j j
 wait_for "Starting scan"
-sleep 1
+wait_for "CTRL-EVENT-SCAN-RESULTS"
+# The frame whole: two captures in a row agree.
 tmux -S "$dir/tmux.sock" capture-pane -p > docs/screen.txt
+i=0
+until tmux -S "$dir/tmux.sock" capture-pane -p | cmp -s - docs/screen.txt; do
+	i=$((i + 1)); [ $i -lt 100 ] || { echo "screenshot.sh: the screen does not settle" >&2; exit 1; }
+	tmux -S "$dir/tmux.sock" capture-pane -p > docs/screen.txt
+done
 tmux -S "$dir/tmux.sock" capture-pane -p -e | python3 tools/ansi2svg.py > docs/screen.svg
 echo "wrote docs/screen.txt and docs/screen.svg"

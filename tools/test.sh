@@ -9,7 +9,7 @@ set -eu
 cd "$(dirname "$0")/.."
 preset=${1:-default}
 
-packages="cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+packages="cmake ninja-build g++ clang libgtest-dev libgmock-dev
 	wpasupplicant tmux iproute2 procps mandoc"
 tools/need-packages.sh $packages
 

@@ -161,7 +161,7 @@ TEST_P(real_keys, change_only_what_the_key_says)
 		c.change(&want);
 		EXPECT_EQ(wait_saved(want), "");
 	} else {
-		EXPECT_EQ(file_text(daemon.conf_path), original_text);
+		EXPECT_EQ(file_read(daemon.conf_path), original_text);
 	}
 	EXPECT_TRUE(tmux_running(&term));
 	EXPECT_EQ(tmux_stderr(&term), "");

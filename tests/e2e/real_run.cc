@@ -119,13 +119,13 @@ TEST_P(real_daemon_gone, ends_corvid_with_one_message)
 	corvid_start();
 	ASSERT_TRUE(wait_known(six)) << tmux_capture(&term);
 
-	ASSERT_EQ(file_text("/proc/" + std::to_string(daemon.pid) + "/comm"),
+	ASSERT_EQ(file_read("/proc/" + std::to_string(daemon.pid) + "/comm"),
 	    "wpa_supplicant\n");
 	ASSERT_EQ(kill(daemon.pid, c.signal), 0);
 	if (c.key != nullptr) {
 		// Only once the daemon is gone.
 		for (int i = 0; i < 500 && kill(daemon.pid, 0) == 0 &&
-		    file_text("/proc/" + std::to_string(daemon.pid) + "/stat")
+		    file_read("/proc/" + std::to_string(daemon.pid) + "/stat")
 		    .find(") Z") == std::string::npos; i++)
 			std::this_thread::sleep_for(std::chrono::milliseconds(10));
 		tmux_type(&term, c.key);

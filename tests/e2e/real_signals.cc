@@ -33,13 +33,9 @@ static const signal_case signal_cases[] = {
 static bool
 signal_in_mask(pid_t pid, const char *field, int sig)
 {
-	std::string status = file_text("/proc/" + std::to_string(pid) + "/status");
-	size_t at = status.find(std::string(field) + ":");
-	if (at == std::string::npos)
-		return false;
-	unsigned long long mask = strtoull(status.c_str() + at + strlen(field) + 1,
-	    nullptr, 16);
-	return (mask >> (sig - 1)) & 1;
+	std::string mask = proc_status_field(pid, field);
+	return !mask.empty() &&
+	    (strtoull(mask.c_str(), nullptr, 16) >> (sig - 1)) & 1;
 }
 
 static void

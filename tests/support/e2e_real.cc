@@ -11,109 +11,6 @@
 #include <sstream>
 #include <thread>
 
-// Settings the daemon adds to every network block it saves.
-static const conf_settings daemon_block_defaults = {
-	{ "mesh_fwding", "1" },
-};
-
-static std::string
-trim(const std::string &s)
-{
-	size_t b = s.find_first_not_of(" \t");
-	if (b == std::string::npos)
-		return "";
-	return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
-std::vector<std::string>
-text_lines(const std::string &text)
-{
-	std::vector<std::string> lines;
-	std::istringstream in(text);
-	for (std::string line; std::getline(in, line);)
-		lines.push_back(line);
-	return lines;
-}
-
-wpa_conf
-wpa_conf_parse(const std::string &text)
-{
-	wpa_conf conf;
-	conf_settings block;
-	bool in_block = false;
-
-	for (const std::string &raw : text_lines(text)) {
-		std::string line = trim(raw);
-		if (line.empty() || line[0] == '#')
-			continue;
-		if (line == "network={") {
-			in_block = true;
-			block.clear();
-		} else if (line == "}" && in_block) {
-			in_block = false;
-			conf.networks.emplace_back(block["ssid"], block);
-		} else if (size_t eq = line.find('='); eq != std::string::npos) {
-			(in_block ? block : conf.globals)[line.substr(0, eq)] =
-			    line.substr(eq + 1);
-		}
-	}
-	return conf;
-}
-
-conf_settings *
-wpa_conf_network(wpa_conf *conf, const std::string &ssid)
-{
-	for (auto &[name, block] : conf->networks)
-		if (name == ssid)
-			return &block;
-	return nullptr;
-}
-
-static void
-settings_diff(std::ostringstream &out, const std::string &where,
-    const conf_settings &want, const conf_settings &got,
-    const conf_settings &tolerated)
-{
-	for (const auto &[key, value] : want) {
-		auto it = got.find(key);
-		if (it == got.end())
-			out << where << ": " << key << "=" << value << " lost\n";
-		else if (it->second != value)
-			out << where << ": " << key << "=" << it->second
-			    << ", want " << value << "\n";
-	}
-	for (const auto &[key, value] : got) {
-		if (want.count(key) != 0)
-			continue;
-		auto t = tolerated.find(key);
-		if (t == tolerated.end() || t->second != value)
-			out << where << ": " << key << "=" << value << " added\n";
-	}
-}
-
-std::string
-wpa_conf_diff(const wpa_conf &want, const wpa_conf &got)
-{
-	std::ostringstream out;
-
-	settings_diff(out, "globals", want.globals, got.globals, {});
-	std::string want_order, got_order;
-	for (const auto &n : want.networks)
-		want_order += n.first + " ";
-	for (const auto &n : got.networks)
-		got_order += n.first + " ";
-	if (want_order != got_order)
-		out << "networks: " << got_order << "want " << want_order << "\n";
-	for (const auto &[ssid, block] : want.networks)
-		for (const auto &[got_ssid, got_block] : got.networks)
-			if (got_ssid == ssid) {
-				settings_diff(out, ssid, block, got_block,
-				    daemon_block_defaults);
-				break;
-			}
-	return out.str();
-}
-
 // The text between the first "│" of a line and the next one; false when
 // the line has no such pair.
 static bool
@@ -140,7 +37,7 @@ screen_known(const std::string &screen)
 	// The block: the WiFi Info title, its rows, then a "├" title bar for
 	// each table, each followed by its header row and its rows.
 	for (const std::string &line : text_lines(screen)) {
-		std::string s = trim(line);
+		std::string s = text_trim(line);
 		if (s.rfind("├", 0) == 0) {
 			// "├─┐" and the title, or "├─/" and the search text,
 			// then "┌".
@@ -262,41 +159,6 @@ e2e_netns_exec(const std::string &ns)
 	    shell_quote(ns) + " ";
 }
 
-std::vector<std::string>
-process_socket_paths(pid_t pid)
-{
-	std::string proc = "/proc/" + std::to_string(pid);
-	std::vector<std::string> inodes, paths;
-
-	if (DIR *d = opendir((proc + "/fd").c_str()); d != nullptr) {
-		while (struct dirent *de = readdir(d)) {
-			char target[64];
-			std::string link = proc + "/fd/" + de->d_name;
-			ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-			if (n <= 0)
-				continue;
-			target[n] = '\0';
-			if (strncmp(target, "socket:[", 8) == 0)
-				inodes.emplace_back(target + 8, strlen(target + 8) - 1);
-		}
-		closedir(d);
-	}
-	// Num RefCount Protocol Flags Type St Inode Path, in the process's
-	// own network namespace.
-	for (const std::string &line : text_lines(file_read(proc + "/net/unix"))) {
-		std::istringstream f(line);
-		std::string w[8];
-		for (std::string &x : w)
-			f >> x;
-		if (w[7].empty())
-			continue;
-		for (const std::string &inode : inodes)
-			if (w[6] == inode)
-				paths.push_back(w[7]);
-	}
-	return paths;
-}
-
 std::string
 corvid_command(const std::string &socket, const std::string &prefix)
 {
@@ -326,7 +188,7 @@ real_e2e::daemon_start(const std::string &networks)
 			GTEST_SKIP() << "real wpa_supplicant not available: " << why;
 		FAIL() << why;
 	}
-	original_text = file_text(daemon.conf_path);
+	original_text = file_read(daemon.conf_path);
 }
 
 void
@@ -359,7 +221,7 @@ real_e2e::wait_saved(const wpa_conf &want, int timeout_ms)
 	    std::chrono::milliseconds(patience(timeout_ms));
 	for (;;) {
 		std::string diff = wpa_conf_diff(want,
-		    wpa_conf_parse(file_text(daemon.conf_path)));
+		    wpa_conf_parse(file_read(daemon.conf_path)));
 		if (diff.empty() || std::chrono::steady_clock::now() > end)
 			return diff;
 		std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -21,22 +21,6 @@
 #include "netns.h"
 #include "tmux.h"
 
-// A configuration file: its global settings, and its network blocks in
-// file order, each under its "ssid" value as written (with its quotes).
-using conf_settings = std::map<std::string, std::string>;
-struct wpa_conf {
-	conf_settings globals;
-	std::vector<std::pair<std::string, conf_settings>> networks;
-};
-
-wpa_conf wpa_conf_parse(const std::string &text);
-// What differs between `want` and `got`, one line per difference; "" when
-// they agree.  A setting that the daemon writes into every block it saves
-// (mesh_fwding=1) is no difference.
-std::string wpa_conf_diff(const wpa_conf &want, const wpa_conf &got);
-// The network block with that SSID (written with its quotes), or nullptr.
-conf_settings *wpa_conf_network(wpa_conf *conf, const std::string &ssid);
-
 // One row of the Known Networks table as a person reads it.
 struct known_row {
 	bool current = false;   // marked ">"
@@ -74,12 +58,6 @@ void e2e_netns_remove(e2e_netns *ns);
 int e2e_netns_ip(const e2e_netns *ns, const std::vector<std::string> &args);
 // The prefix that runs a shell command inside the namespace.
 std::string e2e_netns_exec(const std::string &ns);
-
-// The paths of the local sockets that process `pid` has bound.
-std::vector<std::string> process_socket_paths(pid_t pid);
-
-// Standard error as lines, without their line ends.
-std::vector<std::string> text_lines(const std::string &text);
 
 // The shell command that runs corvid on `socket`, behind `prefix`
 // (e2e_netns_exec) and the wrapper.

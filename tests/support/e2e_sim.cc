@@ -288,7 +288,7 @@ strip_escapes(const std::string &line)
 std::string
 selected_row(tmux_session *s)
 {
-	std::istringstream in(tmux_command(s, "capture-pane -p -e -N -t 0"));
+	std::istringstream in(tmux_capture_with(s, "-e -N -t 0"));
 	std::string line;
 	while (std::getline(in, line))
 		if (line.find("\e[7m") != std::string::npos)
@@ -333,8 +333,15 @@ wait_uncovered(tmux_session *s, const std::function<bool()> &pred,
 	return wait_until([&] {
 		if (pred())
 			return true;
+		// Until the redraw that Ctrl-L asks for has come: tmux has
+		// passed it on, and the next capture waits for the rest.
+		struct stat st;
+		std::string out = s->dir + "/output";
+		off_t before = stat(out.c_str(), &st) == 0 ? st.st_size : 0;
 		tmux_keys(s, {"C-l"});
-		std::this_thread::sleep_for(std::chrono::milliseconds(80));
+		wait_until([&] {
+			return stat(out.c_str(), &st) == 0 && st.st_size > before;
+		}, patience(1000));
 		return false;
 	}, timeout_ms);
 }
@@ -389,135 +396,6 @@ frame_find(const std::vector<std::string> &frames,
 			return static_cast<int>(i);
 	}
 	return -1;
-}
-
-static std::string
-trim(const std::string &s)
-{
-	size_t a = s.find_first_not_of(" \t\r");
-	size_t b = s.find_last_not_of(" \t\r");
-	return a == std::string::npos ? "" : s.substr(a, b - a + 1);
-}
-
-std::vector<std::string>
-config_networks(const std::string &text)
-{
-	std::vector<std::string> out, block;
-	std::istringstream in(text);
-	std::string line;
-	bool inside = false;
-
-	while (std::getline(in, line)) {
-		line = trim(line);
-		if (!inside) {
-			inside = line == "network={";
-			block.clear();
-			continue;
-		}
-		if (line != "}") {
-			block.push_back(line);
-			continue;
-		}
-		inside = false;
-		std::sort(block.begin(), block.end());
-		std::string joined;
-		for (const auto &l : block)
-			joined += l + "\n";
-		out.push_back(joined);
-	}
-	return out;
-}
-
-std::vector<std::string>
-config_globals(const std::string &text)
-{
-	std::vector<std::string> out;
-	std::istringstream in(text);
-	std::string line;
-	bool inside = false;
-
-	while (std::getline(in, line)) {
-		line = trim(line);
-		if (line == "network={")
-			inside = true;
-		else if (inside && line == "}")
-			inside = false;
-		else if (!inside && !line.empty() && line[0] != '#')
-			out.push_back(line);
-	}
-	return out;
-}
-
-long
-proc_status_kb(pid_t pid, const char *field)
-{
-	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-	std::string line, prefix = std::string(field) + ":";
-
-	while (std::getline(in, line))
-		if (line.rfind(prefix, 0) == 0)
-			return atol(line.c_str() + prefix.size());
-	return -1;
-}
-
-bool
-process_gone(pid_t pid)
-{
-	std::string stat = file_read("/proc/" + std::to_string(pid) + "/stat");
-	if (stat.empty())
-		return true;
-	size_t paren = stat.rfind(')');
-	return paren != std::string::npos && paren + 2 < stat.size() &&
-	    stat[paren + 2] == 'Z';
-}
-
-std::string
-bound_socket_dir(pid_t pid)
-{
-	std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
-	std::set<std::string> inodes;
-	DIR *d = opendir(fd_dir.c_str());
-	struct dirent *de;
-
-	if (d == nullptr)
-		return "";
-	while ((de = readdir(d)) != nullptr) {
-		char target[64];
-		ssize_t n = readlink((fd_dir + "/" + de->d_name).c_str(), target,
-		    sizeof target - 1);
-		if (n <= 0)
-			continue;
-		target[n] = '\0';
-		if (strncmp(target, "socket:[", 8) == 0)
-			inodes.insert(std::string(target + 8, strcspn(target + 8, "]")));
-	}
-	closedir(d);
-
-	// Num RefCount Protocol Flags Type St Inode Path
-	std::istringstream in(file_read("/proc/net/unix"));
-	std::string line;
-	while (std::getline(in, line)) {
-		std::istringstream f(line);
-		std::string num, ref, proto, flags, type, st, inode, path;
-		if (!(f >> num >> ref >> proto >> flags >> type >> st >> inode >>
-		    path))
-			continue;
-		if (inodes.count(inode) != 0 && path.rfind("/tmp/", 0) == 0)
-			return path.substr(0, path.rfind('/'));
-	}
-	return "";
-}
-
-std::vector<std::string>
-file_lines(const std::string &path)
-{
-	std::vector<std::string> out;
-	std::istringstream in(file_read(path));
-	std::string line;
-
-	while (std::getline(in, line))
-		out.push_back(line);
-	return out;
 }
 
 size_t

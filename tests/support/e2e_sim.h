@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
+#include "proc.h"
 #include "simsupp_harness.h"
+#include "wpa_conf.h"
 #include "tmux.h"
 
 // The command prefix in CORVID_TEST_WRAPPER (a memory checker, say), or ""
@@ -115,21 +118,6 @@ std::string frame_screen(const std::string &frame, int rows, int cols);
 int frame_find(const std::vector<std::string> &frames,
     const std::vector<std::string> &needles, size_t from = 0);
 
-// The network blocks of a wpa_supplicant.conf, each as its lines (trimmed,
-// sorted), in file order; and its global lines.
-std::vector<std::string> config_networks(const std::string &text);
-std::vector<std::string> config_globals(const std::string &text);
-
-// A field of /proc/<pid>/status in kB ("VmRSS", "VmHWM"), or -1.
-long proc_status_kb(pid_t pid, const char *field);
-// Whether the process is gone (or a zombie waiting for its parent).
-bool process_gone(pid_t pid);
-// The directory of the local socket that `pid` has bound under /tmp (the
-// client end of its control connection), or "".
-std::string bound_socket_dir(pid_t pid);
-
-// The lines of a file.
-std::vector<std::string> file_lines(const std::string &path);
 // How many lines of `lines`, from `from` on, begin with `prefix`.
 size_t count_prefix(const std::vector<std::string> &lines,
     const std::string &prefix, size_t from = 0);

@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include "files.h"
+#include "transcript.h"
+
 fake_reply
 fake_answer(std::string datagram)
 {
@@ -54,47 +57,16 @@ fake_world_answer(fake_world *w, const std::string &req)
 	return "OK\n";
 }
 
-// Decodes one transcript line: \n, \t, \\ and \xHH.
-static std::string
-transcript_unescape(const std::string &s)
-{
-	std::string out;
-	for (size_t i = 0; i < s.size(); i++) {
-		if (s[i] != '\\' || i + 1 == s.size()) {
-			out += s[i];
-			continue;
-		}
-		char c = s[++i];
-		if (c == 'n')
-			out += '\n';
-		else if (c == 't')
-			out += '\t';
-		else if (c == 'x' && i + 2 < s.size()) {
-			out += static_cast<char>(std::stoi(s.substr(i + 1, 2),
-			    nullptr, 16));
-			i += 2;
-		} else
-			out += c;
-	}
-	return out;
-}
-
 bool
 fake_world_load(fake_world *w, const std::string &name)
 {
-	std::ifstream in(name.starts_with("/") ? name :
-	    std::string(CORVID_TEST_DATA) + "/" + name);
-	std::string line, req;
+	transcript t;
 
-	if (!in)
+	if (!transcript_read(name.starts_with("/") ? name :
+	    std::string(CORVID_TEST_DATA) + "/" + name, &t))
 		return false;
-	while (std::getline(in, line)) {
-		if (line.starts_with("> "))
-			req = line.substr(2);
-		else if (line.starts_with("< ") || line == "<")
-			w->replies[req] = transcript_unescape(line.size() > 2 ?
-			    line.substr(2) : "");
-	}
+	for (auto &[request, reply] : t)
+		w->replies[request] = reply;
 	return true;
 }
 
@@ -300,11 +272,7 @@ scan_texts(const scan_results *scan)
 std::string
 test_data(const std::string &name)
 {
-	std::ifstream in(std::string(CORVID_TEST_DATA) + "/" + name,
-	    std::ios::binary);
-	std::ostringstream s;
-	s << in.rdbuf();
-	return s.str();
+	return file_read(std::string(CORVID_TEST_DATA) + "/" + name);
 }
 
 static int saved_stderr = -1;

@@ -19,34 +19,6 @@
 
 #include "wifi.h"
 
-// Looks a program up in PATH and the system directories, which a root
-// shell has but a test environment may lack.
-static std::string
-program_path(const char *name)
-{
-	std::string dirs = getenv("PATH") != nullptr ? getenv("PATH") : "";
-	dirs += ":/usr/local/sbin:/usr/sbin:/sbin:/usr/bin:/bin";
-	std::stringstream ss(dirs);
-	std::string dir;
-	while (std::getline(ss, dir, ':')) {
-		if (dir.empty())
-			continue;
-		std::string p = dir + "/" + name;
-		if (access(p.c_str(), X_OK) == 0)
-			return p;
-	}
-	return "";
-}
-
-std::string
-file_text(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	std::ostringstream s;
-	s << in.rdbuf();
-	return s.str();
-}
-
 // Starts argv with standard input from /dev/null and its output appended
 // to `log` (discarded when empty).  The child's pid, or -1.
 static pid_t
@@ -91,9 +63,9 @@ real_daemon_unavailable(void)
 {
 	if (geteuid() != 0)
 		return "network namespaces need root";
-	if (program_path("ip").empty())
+	if (command_find("ip").empty())
 		return "the ip program (iproute2) is not installed";
-	if (program_path("wpa_supplicant").empty())
+	if (command_find("wpa_supplicant").empty())
 		return "wpa_supplicant (package wpasupplicant) is not installed";
 	return "";
 }
@@ -101,7 +73,7 @@ real_daemon_unavailable(void)
 int
 netns_run(const real_daemon *d, const std::vector<std::string> &argv)
 {
-	std::vector<std::string> full = { program_path("ip"), "netns", "exec",
+	std::vector<std::string> full = { command_find("ip"), "netns", "exec",
 	    d->ns };
 	full.insert(full.end(), argv.begin(), argv.end());
 	return run(full);
@@ -111,7 +83,7 @@ static bool
 fail(real_daemon *d, std::string *why, const std::string &what)
 {
 	*why = what;
-	std::string log = file_text(d->log_path);
+	std::string log = file_read(d->log_path);
 	if (!log.empty())
 		*why += "; daemon log:\n" + log;
 	real_daemon_stop(d);
@@ -145,7 +117,7 @@ real_daemon_start(real_daemon *d, const std::string &config_networks,
 		d->unsupported = true;
 		return false;
 	}
-	std::string ip = program_path("ip");
+	std::string ip = command_find("ip");
 	d->ns = "corvid-wpa-" + std::to_string(getpid());
 	d->ifname = "cv0";
 	char dir[] = "/tmp/corvid-wpa-XXXXXX";
@@ -184,7 +156,7 @@ real_daemon_start(real_daemon *d, const std::string &config_networks,
 		return fail(d, why, "cannot write " + d->conf_path);
 
 	d->pid = spawn({ ip, "netns", "exec", d->ns,
-	    program_path("wpa_supplicant"), "-D", "none", "-i", d->ifname,
+	    command_find("wpa_supplicant"), "-D", "none", "-i", d->ifname,
 	    "-c", d->conf_path, "-P", d->pid_file }, d->log_path);
 	if (d->pid == -1)
 		return fail(d, why, "fork failed");
@@ -223,7 +195,7 @@ real_daemon_stop(real_daemon *d)
 		}
 	}
 	if (d->ns_made) {
-		run({ program_path("ip"), "netns", "del", d->ns });
+		run({ command_find("ip"), "netns", "del", d->ns });
 		d->ns_made = false;
 	}
 	if (!d->dir.empty()) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
+
 struct real_daemon {
 	std::string ns;           // namespace, unique per process
 	std::string ifname;       // the interface the daemon drives
@@ -45,9 +47,6 @@ int netns_run(const real_daemon *d, const std::vector<std::string> &argv);
 // Why a namespace cannot be made here, or "" when it can (root, and the ip
 // and wpa_supplicant programs present).  Tests skip with this reason.
 std::string real_daemon_unavailable(void);
-
-// The text of a file, "" when it cannot be read.
-std::string file_text(const std::string &path);
 
 // Runs `fn` in a child process with a private, empty /tmp (a mount
 // namespace of its own), so that a test can see every file a call leaves

@@ -15,8 +15,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include "simsupp_harness.h"
 
 static int64_t
@@ -25,35 +23,6 @@ clock_ms(void)
 	using namespace std::chrono;
 	return duration_cast<milliseconds>(
 	    steady_clock::now().time_since_epoch()).count();
-}
-
-std::string
-file_read(const std::string &path)
-{
-	std::string out;
-	char buf[4096];
-	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-	ssize_t n;
-
-	if (fd == -1)
-		return out;
-	while ((n = read(fd, buf, sizeof(buf))) > 0)
-		out.append(buf, static_cast<size_t>(n));
-	close(fd);
-	return out;
-}
-
-bool
-file_write(const std::string &path, const std::string &data)
-{
-	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-	    0600);
-	if (fd == -1)
-		return false;
-	bool ok = write(fd, data.data(), data.size()) ==
-	    static_cast<ssize_t>(data.size());
-	close(fd);
-	return ok;
 }
 
 static void
@@ -282,24 +251,49 @@ simsupp_stop(simsupp_proc *p)
 	return result;
 }
 
-std::string
-command_find(const std::string &name)
+// How often the request log holds the daemon's note `note`.
+static size_t
+note_count(const simsupp_proc *p, const std::string &note)
 {
-	std::string path = getenv("PATH") != nullptr ? getenv("PATH") : "";
-	path += ":/usr/sbin:/sbin:/usr/local/sbin";
-	size_t start = 0;
+	std::string log = "\n" + file_read(p->log);
+	std::string line = "\n\\ " + note + "\n";
+	size_t n = 0;
 
-	while (start <= path.size()) {
-		size_t colon = path.find(':', start);
-		std::string dir = path.substr(start, colon - start);
-		std::string full = dir + "/" + name;
-		if (!dir.empty() && access(full.c_str(), X_OK) == 0)
-			return full;
-		if (colon == std::string::npos)
-			break;
-		start = colon + 1;
+	for (size_t at = log.find(line); at != std::string::npos;
+	    at = log.find(line, at + 1))
+		n++;
+	return n;
+}
+
+bool
+simsupp_wait_note(const simsupp_proc *p, const std::string &note,
+    int timeout_ms, size_t count)
+{
+	int64_t end = clock_ms() + timeout_ms;
+
+	while (note_count(p, note) < count) {
+		if (clock_ms() > end)
+			return false;
+		usleep(5000);
 	}
-	return "";
+	return true;
+}
+
+bool
+simsupp_toggle_answers(simsupp_proc *p, int timeout_ms)
+{
+	size_t on = note_count(p, "answering"), off = note_count(p, "not answering");
+
+	if (p->pid <= 0 || kill(p->pid, SIGUSR1) == -1)
+		return false;
+	int64_t end = clock_ms() + timeout_ms;
+	while (note_count(p, "answering") == on &&
+	    note_count(p, "not answering") == off) {
+		if (clock_ms() > end)
+			return false;
+		usleep(5000);
+	}
+	return true;
 }
 
 command_result
@@ -345,9 +339,4 @@ command_run(const std::vector<std::string> &argv)
 	if (WIFEXITED(status))
 		r.status = WEXITSTATUS(status);
 	return r;
-}
-
-simsupp_guard::~simsupp_guard()
-{
-	EXPECT_EQ(simsupp_stop(p), 0) << "simsupp did not exit cleanly";
 }

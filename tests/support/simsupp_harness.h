@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
+
 struct simsupp_proc {
 	pid_t pid = -1;
 	int watch_fd = -1;      // its end closes when the test process is gone
@@ -28,6 +30,16 @@ bool simsupp_start(simsupp_proc *p, const char *binary,
 // running), or -1 when it did not exit by itself (it is then killed).
 // Removes the directory.
 int simsupp_stop(simsupp_proc *p);
+
+// Waits until the request log holds the daemon's note `note` ("burst
+// sent", "answering", "not answering") `count` times; false after
+// `timeout_ms`.
+bool simsupp_wait_note(const simsupp_proc *p, const std::string &note,
+    int timeout_ms, size_t count = 1);
+// Sends SIGUSR1, which stops the daemon answering or makes it answer again,
+// and waits until it has taken effect: a request sent from then on is
+// answered or not as the daemon has noted.  False after `timeout_ms`.
+bool simsupp_toggle_answers(simsupp_proc *p, int timeout_ms = 5000);
 
 // Stops the process when the test leaves its scope, failed or not, and
 // expects a clean exit (under the sanitizers that means no report either).
@@ -65,8 +77,3 @@ struct command_result {
 };
 // Runs a program with standard input from /dev/null.
 command_result command_run(const std::vector<std::string> &argv);
-// The path of a program in PATH or in the system directories, or "".
-std::string command_find(const std::string &name);
-
-std::string file_read(const std::string &path);
-bool file_write(const std::string &path, const std::string &data);

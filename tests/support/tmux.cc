@@ -11,14 +11,8 @@
 #include <sstream>
 #include <thread>
 
-static std::string
-read_file(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	std::stringstream ss;
-	ss << in.rdbuf();
-	return ss.str();
-}
+#include "files.h"
+#include "proc.h"
 
 std::string
 shell_quote(const std::string &word)
@@ -111,16 +105,6 @@ tmux_start(tmux_session *s, const std::string &command, int width, int height,
 	return true;
 }
 
-// Whether a process runs (a zombie does not).
-static bool
-process_alive(int pid)
-{
-	std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-	size_t paren = stat.rfind(')');
-	return paren != std::string::npos && paren + 2 < stat.size() &&
-	    stat[paren + 2] != 'Z';
-}
-
 void
 tmux_stop(tmux_session *s)
 {
@@ -129,7 +113,7 @@ tmux_stop(tmux_session *s)
 	// The wrapper shell and its children (the program, or the sleep
 	// after it), taken before the hang-up scatters them.
 	std::vector<int> pids;
-	if (int wrapper = atoi(read_file(s->dir + "/pid").c_str()); wrapper > 0) {
+	if (int wrapper = atoi(file_read(s->dir + "/pid").c_str()); wrapper > 0) {
 		pids.push_back(wrapper);
 		std::istringstream children(shell("pgrep -P " + std::to_string(wrapper)));
 		for (int pid; children >> pid;)
@@ -138,9 +122,9 @@ tmux_stop(tmux_session *s)
 	tmux_command(s, "kill-server");
 	auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
 	for (int pid : pids) {
-		while (process_alive(pid) && std::chrono::steady_clock::now() < end)
+		while (!process_gone(pid) && std::chrono::steady_clock::now() < end)
 			std::this_thread::sleep_for(std::chrono::milliseconds(20));
-		if (process_alive(pid))
+		if (!process_gone(pid))
 			kill(pid, SIGKILL);
 	}
 	shell("rm -rf " + shell_quote(s->dir));
@@ -148,9 +132,27 @@ tmux_stop(tmux_session *s)
 }
 
 std::string
+tmux_capture_with(tmux_session *s, const std::string &options)
+{
+	// A frame comes in more than one read when it is large: a capture
+	// between two shows half of it.  The rest is already on its way, so
+	// two captures in a row that agree show the whole (a screen that
+	// never holds still: the last one).
+	std::string args = "capture-pane -p " + options;
+	std::string last = tmux_command(s, args);
+	for (int i = 0; i < 20; i++) {
+		std::string now = tmux_command(s, args);
+		if (now == last)
+			break;
+		last = std::move(now);
+	}
+	return last;
+}
+
+std::string
 tmux_capture(tmux_session *s)
 {
-	return tmux_command(s, "capture-pane -p -N");
+	return tmux_capture_with(s, "-N");
 }
 
 static bool
@@ -207,7 +209,7 @@ tmux_wait_exit(tmux_session *s, int timeout_ms)
 {
 	auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
 	for (;;) {
-		std::string rc = read_file(s->dir + "/rc");
+		std::string rc = file_read(s->dir + "/rc");
 		if (!rc.empty() && rc.back() == '\n')
 			return atoi(rc.c_str());
 		if (std::chrono::steady_clock::now() > end)
@@ -219,19 +221,19 @@ tmux_wait_exit(tmux_session *s, int timeout_ms)
 bool
 tmux_running(tmux_session *s)
 {
-	return read_file(s->dir + "/rc").empty();
+	return file_read(s->dir + "/rc").empty();
 }
 
 std::string
 tmux_output(tmux_session *s)
 {
-	return read_file(s->dir + "/output");
+	return file_read(s->dir + "/output");
 }
 
 std::string
 tmux_stderr(tmux_session *s)
 {
-	return read_file(s->dir + "/stderr");
+	return file_read(s->dir + "/stderr");
 }
 
 bool
@@ -252,14 +254,14 @@ tmux_wait_output_tail(tmux_session *s, const std::string &tail, int timeout_ms)
 std::string
 tmux_stty(tmux_session *s, bool after)
 {
-	return read_file(s->dir + (after ? "/stty.after" : "/stty.before"));
+	return file_read(s->dir + (after ? "/stty.after" : "/stty.before"));
 }
 
 int
 tmux_pid(tmux_session *s)
 {
 	// The wrapper shell's child is the program.
-	std::string pid = read_file(s->dir + "/pid");
+	std::string pid = file_read(s->dir + "/pid");
 	if (pid.empty())
 		return -1;
 	std::string child = shell("pgrep -P " + std::to_string(atoi(pid.c_str())) + " | head -n 1");

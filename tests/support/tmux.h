@@ -25,8 +25,11 @@ bool tmux_start(tmux_session *s, const std::string &command, int width,
 // it outlives the server's hang-up); removes the scratch files.
 void tmux_stop(tmux_session *s);
 
-// The visible screen as text lines (no attributes), trailing blanks kept.
+// The visible screen as text lines (no attributes), trailing blanks kept,
+// once tmux has taken in the frame it is receiving.
 std::string tmux_capture(tmux_session *s);
+// The same with capture-pane's `options` ("-e -N": with attributes).
+std::string tmux_capture_with(tmux_session *s, const std::string &options);
 // Polls the screen until `needle` shows (true) or the time is up (false).
 bool tmux_wait_for(tmux_session *s, const std::string &needle, int timeout_ms);
 // Polls until the screen no longer shows `needle`.

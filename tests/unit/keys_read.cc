@@ -155,6 +155,8 @@ TEST(ReadKeyDeathTest, AHungUpTerminalEndsTheProgram)
 	app_reset();
 	app.tty_fd = tty.slave;
 	tty.hang_up();
+	// hang_up stopped the reader: nothing but this thread is forked.
+	EXPECT_LE(threads_running(), 1);
 	EXPECT_EXIT(read_key(), testing::ExitedWithCode(1), "read");
 	app.tty_fd = -1;
 }

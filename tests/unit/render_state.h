@@ -24,7 +24,6 @@ struct screen_records {
 	std::vector<scan_result> scan_items;
 	known_networks known;
 	scan_results scan;
-	std::vector<notification *> notes;
 };
 
 inline screen_records records;
@@ -32,16 +31,13 @@ inline screen_records records;
 inline void
 screen_release(void)
 {
-	for (notification *n : records.notes) {
-		free(n->text);
-		free(n);
-	}
-	records.notes.clear();
+	if (app.notifications.last != nullptr)
+		clear_notifications(&app.notifications);
 	app_reset();
 }
 
-// A terminal of `rows` x `cols`, with the layout numbers measured from it,
-// an empty status and two empty tables.
+// A terminal of `rows` x `cols`, with the layout the program measures from
+// it, an empty status and two empty tables.
 inline void
 screen_setup(int rows, int cols)
 {
@@ -49,10 +45,7 @@ screen_setup(int rows, int cols)
 	screen_release();
 	app.winsize.ws_row = static_cast<unsigned short>(rows);
 	app.winsize.ws_col = static_cast<unsigned short>(cols);
-	app.layout_rows = rows < 34 ? rows : 34;
-	app.tables[SECTION_KNOWN].visible = app.tables[SECTION_SCAN].visible =
-	    rows < 8 ? 0 : ((rows - 8) / 2 < 13 ? (rows - 8) / 2 : 13);
-	app.too_small = cols < 44 || rows < 22;
+	layout_update();
 	records.status = supplicant_status{};
 	records.known_items.clear();
 	records.scan_items.clear();
@@ -98,13 +91,7 @@ scan_add(const char *ssid, security_type sec = SECURITY_PSK,
 inline void
 note_add(const char *text)
 {
-	auto *n = static_cast<notification *>(calloc(1, sizeof(notification)));
-	n->text = strdup(text);
-	n->prev = app.notifications.last;
-	*app.notifications.last = n;
-	app.notifications.last = &n->next;
-	app.notifications.count++;
-	records.notes.push_back(n);
+	notify(&app.notifications, text);
 }
 
 inline std::string

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "simsupp_harness.h"
+#include "transcript.h"
 
 static const char *const base_config =
     "ctrl_interface=/var/run/wpa_supplicant\n"
@@ -20,32 +21,6 @@ static const char *const base_config =
     "\tpsk=\"correct horse\"\n"
     "\tpriority=5\n"
     "}\n";
-
-// The transcript's escapes: \n \t \\ \xNN.
-static std::string
-unescape(const std::string &t)
-{
-	std::string out;
-
-	for (size_t i = 0; i < t.size(); i++) {
-		if (t[i] != '\\' || i + 1 == t.size()) {
-			out += t[i];
-			continue;
-		}
-		char c = t[++i];
-		if (c == 'n')
-			out += '\n';
-		else if (c == 't')
-			out += '\t';
-		else if (c == 'x' && i + 2 < t.size()) {
-			out += static_cast<char>(std::stoi(t.substr(i + 1, 2), nullptr,
-			    16));
-			i += 2;
-		} else
-			out += c;
-	}
-	return out;
-}
 
 // The per-machine values of STATUS (own address, uuid) are not compared.
 static std::string
@@ -133,18 +108,10 @@ config_from(const std::map<std::string, std::string> &replies)
 
 TEST(simsupp_protocol, replays_real_daemon_transcript)
 {
-	std::ifstream in(CORVID_TEST_DATA "/wpa_supplicant.transcript");
-	if (!in)
+	transcript pairs;
+	if (!transcript_read(CORVID_TEST_DATA "/wpa_supplicant.transcript",
+	    &pairs))
 		GTEST_SKIP() << "no transcript in " CORVID_TEST_DATA;
-	std::vector<std::pair<std::string, std::string>> pairs;
-	std::string line, req;
-	while (std::getline(in, line)) {
-		if (line.rfind("> ", 0) == 0)
-			req = line.substr(2);
-		else if (line.rfind("<", 0) == 0)
-			pairs.emplace_back(req, unescape(line.size() > 2 ?
-			    line.substr(2) : ""));
-	}
 	ASSERT_GT(pairs.size(), 10u);
 	std::map<std::string, std::string> first;
 	for (const auto &[request, reply] : pairs)

@@ -282,8 +282,11 @@ TEST_F(wifi_transport, late_reply_is_never_taken_for_the_next_one)
 		char reply[16];
 		size_t len = 12;
 		EXPECT_EQ(ctrl_query(ctrl, reply, &len, "GET_NETWORK 0 priority"), -1);
-		if (delay < 1500)
-			std::this_thread::sleep_for(std::chrono::milliseconds(300));
+		if (delay < 1500) {
+			// Until the late reply is queued on the socket.
+			struct pollfd p = { ctrl_fd(ctrl), POLLIN, 0 };
+			ASSERT_EQ(poll(&p, 1, 5000), 1);
+		}
 		EXPECT_EQ(network_add(ctrl, "net"), 7) << "delay " << delay;
 		EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre(
 		    "GET_NETWORK 0 priority", "PING", "ADD_NETWORK",

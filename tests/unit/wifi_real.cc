@@ -12,36 +12,22 @@
 #include "fake_daemon.h"
 #include "netns.h"
 #include "wifi.h"
+#include "wpa_conf.h"
 
 using testing::ElementsAre;
 using testing::Pair;
 
-using settings = std::map<std::string, std::string>;
+using settings = conf_settings;
 
 // The network blocks of a configuration file, by SSID (as written, with
 // its quotes), and the global settings under "".
 static std::map<std::string, settings>
 config_parse(const std::string &text)
 {
-	std::map<std::string, settings> conf;
-	std::istringstream in(text);
-	std::string line;
-	settings block;
-	bool in_block = false;
-	while (std::getline(in, line)) {
-		size_t start = line.find_first_not_of(" \t");
-		line = start == std::string::npos ? "" : line.substr(start);
-		if (line == "network={") {
-			in_block = true;
-			block.clear();
-		} else if (line == "}" && in_block) {
-			in_block = false;
-			conf[block["ssid"]] = block;
-		} else if (size_t eq = line.find('='); eq != std::string::npos) {
-			(in_block ? block : conf[""])[line.substr(0, eq)] =
-			    line.substr(eq + 1);
-		}
-	}
+	wpa_conf c = wpa_conf_parse(text);
+	std::map<std::string, settings> conf(c.networks.begin(),
+	    c.networks.end());
+	conf[""] = c.globals;
 	return conf;
 }
 
@@ -70,7 +56,7 @@ struct wifi_real : testing::Test {
 
 	std::map<std::string, settings> saved()
 	{
-		return config_parse(file_text(daemon.conf_path));
+		return config_parse(file_read(daemon.conf_path));
 	}
 };
 

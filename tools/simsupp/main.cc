@@ -12,7 +12,8 @@
 // on SAVE_CONFIG, so point -c at a copy.  For robustness tests, SIGUSR1
 // stops answering requests (they are still read and logged) and the next
 // SIGUSR1 answers again; SIGUSR2 sends a burst of --burst events (default
-// 10000) spread over --burst-ms milliseconds (default 10000).
+// 10000) spread over --burst-ms milliseconds (default 10000).  The request
+// log notes when either took effect and when a burst has been sent.
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -147,6 +148,19 @@ reply_send(sim &s, const std::string &reply, const struct sockaddr_un *to,
 	    reinterpret_cast<const struct sockaddr *>(to), to_len);
 }
 
+// The request log (see log_request) also holds the daemon's own lines:
+// what a signal did, the end of a burst.  They begin with a backslash and
+// a space, which no request's line can, and a test waits for them instead
+// of guessing how long the daemon takes.
+static void
+log_note(sim &s, const char *what)
+{
+	if (s.log == nullptr)
+		return;
+	fprintf(s.log, "\\ %s\n", what);
+	fflush(s.log);
+}
+
 // A burst sends, every BURST_TICK_MS, the events due by then, so that it
 // keeps its rate and its length when this process gets little time.  A
 // client that cannot take them all misses some, but is not detached for
@@ -167,6 +181,8 @@ burst_step(sim &s)
 	s.bursting = s.burst_sent < s.opt.burst;
 	if (s.bursting)
 		timer_add(s, BURST_TICK_MS, TIMER_BURST, 0);
+	else
+		log_note(s, "burst sent");
 }
 
 static void
@@ -220,6 +236,7 @@ timers_run(sim &s)
 // backslash and every other byte are escaped, so each request stays on one
 // line.  Nothing is redacted, passphrases included: this is a test tool,
 // and the tests compare exact request sequences.
+
 static void
 log_request(sim &s, std::string_view req)
 {
@@ -316,6 +333,7 @@ signals_take(sim &s)
 			bool hanging = s.opt.hang_after >= 0 &&
 			    s.requests >= s.opt.hang_after;
 			s.opt.hang_after = hanging ? -1 : s.requests;
+			log_note(s, hanging ? "answering" : "not answering");
 		} else if (sigs[i] == SIGUSR2) {
 			s.burst_start = now_ms();
 			s.burst_sent = 0;

@@ -14,7 +14,6 @@
 
 . /host/lib.sh
 
-
 # ---------------------------------------------------------------------------
 # Start from a quiet station: no association, no auto-connect scans, and no
 # scan results yet, so that the scan key has something to show.
@@ -203,7 +202,8 @@ say "=== [$(up)s] quit: 'q' restores the terminal"
 mark_raw
 keys q
 expect "corvid exits with status 0" 10 0 on_screen "corvid-exit=0"
-sleep 0.3
+# The pane's copy of what it received is written a moment later.
+poll 5 0 drawn_since_mark "corvid-exit=" || true
 # The last bytes before the shell's line: leave the alternate screen, show the cursor.
 if tail -c +$((MARK + 1)) "$RAW" | grep -qF "${ESC}[?1049l${ESC}[?25hcorvid-exit="; then
 	pass "output ends with \"\\e[?1049l\\e[?25h\""

@@ -43,7 +43,31 @@ step() {
 # Keep the screen as it is at the end of a step, for the record.
 shot() { mkdir -p "$SHOTS"; tmux capture-pane -p -t "$PANE" > "$SHOTS/$stepname.txt" 2>/dev/null; }
 
-grab() { tmux capture-pane -p -t "$PANE" > "$SCR"; }
+# A capture taken while tmux is still taking in a frame shows half of it:
+# capture until two captures in a row agree (or give up after a while and
+# keep the last).  $1: the file, then capture-pane's options.
+settled() {
+	out=$1; shift
+	tmux capture-pane -p "$@" -t "$PANE" > "$out.new"
+	n=0
+	while [ $n -lt 50 ]; do
+		mv "$out.new" "$out"
+		tmux capture-pane -p "$@" -t "$PANE" > "$out.new"
+		cmp -s "$out" "$out.new" && break
+		n=$((n + 1))
+	done
+	mv "$out.new" "$out"
+}
+grab() { settled "$SCR"; }
+# Dismisses the notifications (C-l) and waits for the frame that asks for:
+# the pane has received more, and the screen holds still.
+clear_notes() {
+	before=$(wc -c < "$RAW"); limit=$(( $(secs) + 5 ))
+	keys C-l
+	while [ "$(wc -c < "$RAW")" -le "$before" ] && [ "$(secs)" -lt "$limit" ]; do
+		sleep 0.05
+	done
+}
 on_screen() { grep -qF -- "$1" "$SCR"; }
 on_screen_re() { grep -qE -- "$1" "$SCR"; }
 
@@ -54,7 +78,7 @@ secs() { read -r t _ < /proc/uptime; echo "${t%.*}"; }
 poll() {
 	deadline=$(( $(secs) + $1 )); clear=$2; shift 2
 	while :; do
-		[ "$clear" = 1 ] && keys C-l && sleep 0.1
+		[ "$clear" = 1 ] && clear_notes
 		grab
 		"$@" && return 0
 		[ "$(secs)" -lt "$deadline" ] || return 1
@@ -122,9 +146,18 @@ not_connected() { ! info_is '.*\|.*\|COMPLETED\|.*' && ! info | grep -q '|192\.1
 select_row() {
 	i=0
 	while [ $i -lt 12 ]; do
-		tmux capture-pane -e -p -t "$PANE" > /tmp/screen-e.txt
-		grep -F "${ESC}[7m" /tmp/screen-e.txt | grep -qE "${ESC}\[7m[ >]$1  " && return 0
-		keys j; sleep 0.3; i=$((i + 1))
+		settled /tmp/screen-e.txt -e
+		grep -F "${ESC}[7m" /tmp/screen-e.txt > /tmp/selected.txt
+		grep -qE "${ESC}\[7m[ >]$1  " /tmp/selected.txt && return 0
+		# One row down: until the selection has moved (a second key
+		# sent too early would skip a row).
+		keys j; i=$((i + 1)); limit=$(( $(secs) + 5 ))
+		while [ "$(secs)" -lt "$limit" ]; do
+			settled /tmp/screen-e.txt -e
+			grep -F "${ESC}[7m" /tmp/screen-e.txt > /tmp/selected-now.txt
+			cmp -s /tmp/selected-now.txt /tmp/selected.txt || break
+			sleep 0.05
+		done
 	done
 	return 1
 }
