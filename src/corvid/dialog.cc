@@ -101,28 +101,104 @@ connect_abandon(void)
 		network_discard(app.pending_network);
 }
 
+// The methods beyond PSK and EAP that the daemon has: asked once a run.
+static unsigned
+daemon_akm(void)
+{
+	if (!app.akm_known) {
+		app.akm = supplicant_akm(app.ctrl);
+		app.akm_known = true;
+	}
+	return app.akm;
+}
+
+// What the flow takes from the scan result, before any dialog: while one
+// is open the event loop may replace the scan results.
+struct connect_target {
+	char ssid[SSID_MAX + 1];
+	int freq;
+	security_type security;
+	bool transition;          // PSK with SAE as well, and the daemon has SAE
+	bool sae_h2e;
+	bool hidden;              // the name was typed, not scanned
+};
+
+[[noreturn]] static void
+configure_failed(const char *ssid)
+{
+	char shown[SSID_MAX + 1];
+
+	text_printable(ssid, strlen(ssid), shown);
+	fatalx("failed configuring network: %s", shown);
+}
+
+// Whether a network of this security can be added here; if not, a
+// notification says why.  Asks the daemon what it has where that matters.
+static bool
+connect_supported(connect_target *t)
+{
+	const char *needs = nullptr;
+
+	switch (t->security) {
+	case SECURITY_WEP:
+		notifyf(&app.notifications, "%s: WEP is not supported", t->ssid);
+		return false;
+	case SECURITY_NA:
+		notifyf(&app.notifications, "%s: unsupported security", t->ssid);
+		return false;
+	case SECURITY_SAE:
+		if ((daemon_akm() & AKM_SAE) == 0)
+			needs = "WPA3 (SAE)";
+		break;
+	case SECURITY_OWE:
+		if ((daemon_akm() & AKM_OWE) == 0)
+			needs = "OWE";
+		break;
+	case SECURITY_PSK:
+		// Without SAE a transition network is plain WPA2.
+		t->transition = t->transition && (daemon_akm() & AKM_SAE) != 0;
+		break;
+	default:
+		break;
+	}
+	if (needs != nullptr) {
+		notifyf(&app.notifications,
+		    "%s needs %s, which wpa_supplicant here does not support",
+		    t->ssid, needs);
+		return false;
+	}
+	return true;
+}
+
 // Creates the network for a scan result that is not known yet and gives it
 // the credentials its security asks for.  The new id, or -1 when the user
 // cancelled (the network is then removed again).  Until the flow saves, the
 // network is pending: a way out of the program before then removes it.
 static int
-create_network(const char *ssid, security_type security)
+create_network(const connect_target *t)
 {
-	int id = network_add(app.ctrl, ssid);
+	int id = network_add(app.ctrl, t->ssid);
 	int rc;
 
 	if (id == -1)
 		fatalx("failed to create new network");
 	app.pending_network = id;
+	if (t->hidden && network_set_hidden(app.ctrl, id) != 0) {
+		network_discard(id);
+		configure_failed(t->ssid);
+	}
 
-	switch (security) {
+	switch (t->security) {
 	case SECURITY_EAP: {
-		char *identity = read_dialog_input("Enter the EAP username", 0, 256, false);
+		// As long as the request that carries it allows.
+		char *identity = read_dialog_input("Enter the EAP username", 0,
+		    network_text_max(id, "identity"), false);
 		if (identity == nullptr) {
 			network_discard(id);
 			return -1;
 		}
-		char *password = read_dialog_input("Enter the password", 0, 256, true);
+		char *password = read_dialog_input("Enter the password", 0,
+		    network_text_max(id, "password"), true);
 		if (password == nullptr) {
 			secret_free(identity);
 			network_discard(id);
@@ -133,51 +209,96 @@ create_network(const char *ssid, security_type security)
 		secret_free(password);
 		break;
 	}
-	case SECURITY_PSK: {
+	case SECURITY_PSK:
+	case SECURITY_SAE: {
 		char *psk = read_dialog_input("Enter the password", 8, 63, true);
 		if (psk == nullptr) {
 			network_discard(id);
 			return -1;
 		}
-		rc = network_set_psk(app.ctrl, id, psk);
+		if (t->security == SECURITY_SAE)
+			rc = network_set_sae(app.ctrl, id, psk, false);
+		else if (t->transition)
+			rc = network_set_sae(app.ctrl, id, psk, true);
+		else
+			rc = network_set_psk(app.ctrl, id, psk);
 		secret_free(psk);
+		// 6 GHz needs hash-to-element; 2 allows both methods.
+		if (rc == 0 && t->security == SECURITY_SAE && t->sae_h2e)
+			rc = sae_pwe_set(app.ctrl, 2);
 		break;
 	}
+	case SECURITY_OWE:
+		rc = network_set_owe(app.ctrl, id);
+		break;
 	default:
 		rc = network_set_open(app.ctrl, id);
 		break;
 	}
 	if (rc != 0) {
-		char shown[SSID_MAX + 1];
 		network_discard(id);
-		text_printable(ssid, strlen(ssid), shown);
-		fatalx("failed configuring network: %s", shown);
+		configure_failed(t->ssid);
 	}
 	refresh_known();
 	return id;
 }
 
+// A stored network whose passphrase the daemon refused: the passphrase is
+// asked again.  False when the user cancelled.
+static bool
+replace_refused_key(int id, const connect_target *t)
+{
+	if ((t->security != SECURITY_PSK && t->security != SECURITY_SAE) ||
+	    !refused_keys_has(&app.refused, id))
+		return true;
+	char *psk = read_dialog_input("Enter the password", 8, 63, true);
+	if (psk == nullptr)
+		return false;
+	int rc = network_set_psk(app.ctrl, id, psk);
+	secret_free(psk);
+	if (rc != 0)
+		configure_failed(t->ssid);
+	return true;
+}
+
 void
 connect_to_network(void)
 {
-	// The dialogs run the event loop, which may replace the scan results:
-	// take what the flow needs now.
 	const scan_result &sel = app.scan->items[app_table(SECTION_SCAN).sel];
-	char ssid[SSID_MAX + 1];
-	memcpy(ssid, sel.ssid, sizeof ssid);
-	ssid[SSID_MAX] = '\0';
-	int freq = sel.freq;
-	security_type security = sel.security;
+	connect_target t{};
+	memcpy(t.ssid, sel.ssid, sizeof t.ssid);
+	t.ssid[SSID_MAX] = '\0';
+	t.freq = sel.freq;
+	t.security = sel.security;
+	t.transition = sel.security == SECURITY_PSK && sel.offers_sae;
+	t.sae_h2e = sel.sae_h2e;
+
+	// A hidden network: its name stands for the SSID the row lacks.
+	if (t.ssid[0] == '\0') {
+		char *name = read_dialog_input("Enter the network name", 1,
+		    static_cast<int>(SSID_MAX), false);
+		if (name == nullptr)
+			return;
+		strlcpy(t.ssid, name, sizeof t.ssid);
+		free(name);
+		t.hidden = true;
+	}
 
 	int id = -1;
 	for (size_t i = 0; i < app.known->count; i++) {
-		if (strcmp(app.known->items[i].ssid, ssid) == 0) {
+		if (strcmp(app.known->items[i].ssid, t.ssid) == 0) {
 			id = app.known->items[i].id;
 			break;
 		}
 	}
-	if (id == -1 && (id = create_network(ssid, security)) == -1)
+	if (id != -1) {
+		if (!replace_refused_key(id, &t))
+			return;
+	} else if (!connect_supported(&t) || (id = create_network(&t)) == -1) {
 		return;
+	}
+	const char *ssid = t.ssid;
+	int freq = t.freq;
 
 	// Selecting a network disables all the others; the loop below gives
 	// auto-connect back to those that had it, except the one connected

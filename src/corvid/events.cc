@@ -55,6 +55,7 @@ handle_wpa_event(void *)
 		fatal("recv(wpa_fd)");
 	}
 	buf[n] = '\0';
+	refused_keys_event(&app.refused, buf, static_cast<size_t>(n));
 
 	refresh_status();
 	std::string_view message(buf, static_cast<size_t>(n));

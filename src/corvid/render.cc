@@ -14,7 +14,6 @@
 // Widest block, in columns.
 static constexpr int BLOCK_WIDTH = 80;
 
-static constexpr const char *security_names[] = {"Open", "EAP", "PSK", "N/A"};
 
 static constexpr const char *auto_connect_texts[] = {
 	"Yes",      // NETWORK_ENABLED
@@ -51,6 +50,7 @@ static constexpr help_line help_known[] = {
 
 static constexpr help_line help_scan[] = {
 	{"c", "Connect to network"},
+	{"", "open/OWE/PSK/SAE/EAP"},
 };
 
 // What the frame needs to know about the block's place on the screen.
@@ -67,13 +67,6 @@ struct table_window {
 	bool scrollbar;
 	int thumb;
 };
-
-static const char *
-security_name(security_type s)
-{
-	auto i = static_cast<unsigned>(s);
-	return security_names[i < std::size(security_names) ? i : 3];
-}
 
 static const char *
 auto_connect_text(network_state s)
@@ -262,7 +255,7 @@ render_known_row(struct sbuf *sb, const block_geometry *g, size_t i)
 	print_wide_row(sb, app.hscroll, clamp_zero(g->width - 4 - x),
 	    L"%s%-*s  %-*s  %-*s  %*d  %-*s",
 	    net->state == NETWORK_CURRENT ? ">" : " ", 32 - x, ssid,
-	    8, security_name(net->security), 6,
+	    8, security_text(net->security), 6,
 	    net->scan_ssid ? "Yes" : "No", 8, net->priority, 12,
 	    auto_connect_text(net->state));
 }
@@ -278,7 +271,7 @@ render_scan_row(struct sbuf *sb, const block_geometry *g, size_t i)
 
 	print_wide_row(sb, app.hscroll, clamp_zero(g->width - 4 - x),
 	    L" %-*s      %-*s       %-*ls     %-*d MHz   ", 32 - x, ssid,
-	    8, security_name(res->security), 6,
+	    8, security_text(res->security), 6,
 	    signal_bars(res->signal, locale_has_blocks()), 4, res->freq);
 }
 
@@ -376,7 +369,7 @@ static void
 render_help(struct sbuf *sb)
 {
 	int rows = app_rows(), cols = app_cols();
-	int d = rows >= 23 ? (rows - 21) / 2 : 0;
+	int d = rows >= 24 ? (rows - 22) / 2 : 0;
 	int h = cols >= 41 ? (cols - 39) / 2 : 0;
 
 	sbuf_cat(sb, "\e[1;1H");

@@ -84,6 +84,9 @@ struct app_state {
 	int pending_network;       // added by the connect flow, not saved yet; -1
 	key_reader keys;           // bytes read from the terminal, not yet keys
 	bool screen_up;            // the program's screen is on the terminal
+	refused_keys refused;      // passphrases the daemon refused this session
+	unsigned akm;              // GET_CAPABILITY key_mgmt, once asked
+	bool akm_known;
 };
 
 extern app_state app;

@@ -3,7 +3,10 @@
 // goes through ctrl_command, which reports a failure reply itself; the
 // messages here come on top of that.
 
+#include <cstdio>
 #include <cstring>
+
+#include <string_view>
 
 #include "records.h"
 #include "wifi.h"
@@ -210,4 +213,91 @@ network_set_priority(wpa_ctrl *ctrl, int id, int priority)
 	ctrl_fetch_begin(ctrl);
 	return ctrl_command(ctrl, reply, ok_len(&len),
 	    "SET_NETWORK %d priority %d", id, priority);
+}
+
+int
+network_set_sae(wpa_ctrl *ctrl, int id, const char *psk, bool transition)
+{
+	char reply[OK_CAPACITY + 1];
+	size_t len;
+
+	if (network_set_psk(ctrl, id, psk) != 0 ||
+	    ctrl_command(ctrl, reply, ok_len(&len), "SET_NETWORK %d key_mgmt %s",
+	    id, transition ? "WPA-PSK SAE" : "SAE") != 0 ||
+	    ctrl_command(ctrl, reply, ok_len(&len),
+	    "SET_NETWORK %d ieee80211w %d", id, transition ? 1 : 2) != 0)
+		return -1;
+	return 0;
+}
+
+int
+network_set_owe(wpa_ctrl *ctrl, int id)
+{
+	char reply[OK_CAPACITY + 1];
+	size_t len;
+
+	if (ctrl_command(ctrl, reply, ok_len(&len),
+	    "SET_NETWORK %d key_mgmt OWE", id) != 0 ||
+	    ctrl_command(ctrl, reply, ok_len(&len),
+	    "SET_NETWORK %d ieee80211w 2", id) != 0 ||
+	    ctrl_command(ctrl, reply, ok_len(&len),
+	    "SET_NETWORK %d owe_only 1", id) != 0)
+		return -1;
+	return 0;
+}
+
+int
+network_set_hidden(wpa_ctrl *ctrl, int id)
+{
+	char reply[OK_CAPACITY + 1];
+	size_t len;
+
+	return ctrl_command(ctrl, reply, ok_len(&len),
+	    "SET_NETWORK %d scan_ssid 1", id);
+}
+
+int
+sae_pwe_set(wpa_ctrl *ctrl, int value)
+{
+	char reply[OK_CAPACITY + 1];
+	size_t len;
+
+	if (ctrl_command(ctrl, reply, ok_len(&len), "SET sae_pwe %d",
+	    value) == 0)
+		return 0;
+	wifi_warnx("(wpa_ctrl) failed to set sae_pwe=%d", value);
+	return -1;
+}
+
+int
+network_text_max(int id, const char *name)
+{
+	int fixed = snprintf(nullptr, 0, "SET_NETWORK %d %s \"\"", id, name);
+
+	return static_cast<int>(CTRL_REQUEST_MAX) - 1 - fixed;
+}
+
+// The reply is a list of method names separated by blanks; "FT-SAE" and
+// the like are other methods and do not count.
+unsigned
+supplicant_akm(wpa_ctrl *ctrl)
+{
+	char reply[REPLY_CAPACITY + 1];
+	size_t len = REPLY_CAPACITY;
+	unsigned akm = 0;
+
+	if (ctrl_query(ctrl, reply, &len, "GET_CAPABILITY key_mgmt") != 0 ||
+	    strncmp(reply, "FAIL", 4) == 0)
+		return 0;
+	for (char *p = reply; *p != '\0';) {
+		size_t n = strcspn(p, " \t\n");
+		std::string_view word(p, n);
+		if (word == "SAE")
+			akm |= AKM_SAE;
+		else if (word == "OWE")
+			akm |= AKM_OWE;
+		p += n;
+		p += strspn(p, " \t\n");
+	}
+	return akm;
 }

@@ -75,7 +75,6 @@ network_scan_ssid(wpa_ctrl *ctrl, known_network *net)
 
 // A key management list naming a PSK method counts as PSK even when it also
 // names an EAP method, as the supplicant's default "WPA-PSK WPA-EAP" does.
-// A list of none of ours (SAE) is N/A, but known.
 static int
 network_security(wpa_ctrl *ctrl, known_network *net)
 {
@@ -90,12 +89,8 @@ network_security(wpa_ctrl *ctrl, known_network *net)
 	}
 	if (strncmp(reply, "FAIL", 4) == 0 || len == 0)
 		net->unknown |= KNOWN_SECURITY_UNKNOWN;
-	else if (strstr(reply, "PSK") != nullptr)
-		net->security = SECURITY_PSK;
-	else if (strstr(reply, "EAP") != nullptr)
-		net->security = SECURITY_EAP;
-	else if (strstr(reply, "NONE") != nullptr)
-		net->security = SECURITY_OPEN;
+	else
+		net->security = key_mgmt_security(reply);
 	return 0;
 }
 

@@ -14,14 +14,13 @@
 // to 4 characters each, four tabs and the newline.
 #define SCAN_LINE_MAX (17 + 11 + 11 + 256 + 4 * SSID_MAX + 5)
 
-static security_type
-flags_security(const char *flags)
+// What the flags column says of a result's security.
+static void
+flags_fill(scan_result *res, const char *flags)
 {
-	if (strstr(flags, "PSK") != nullptr)
-		return SECURITY_PSK;
-	if (strstr(flags, "EAP") != nullptr)
-		return SECURITY_EAP;
-	return SECURITY_OPEN;
+	res->security = scan_flags_security(flags);
+	res->offers_sae = strstr(flags, "SAE") != nullptr;
+	res->sae_h2e = strstr(flags, "[SAE-H2E]") != nullptr;
 }
 
 // Decodes an SSID field into `res`; false when its text decodes to nothing
@@ -57,7 +56,9 @@ scan_parse(char *line, scan_result *res)
 		res->signal = field_int(f[2]);
 	if (ether_aton_r(f[0], &res->bssid) == nullptr)
 		memset(&res->bssid, 0, sizeof res->bssid);
-	res->security = n > 3 ? flags_security(f[3]) : SECURITY_OPEN;
+	res->security = SECURITY_OPEN;
+	if (n > 3)
+		flags_fill(res, f[3]);
 	return 1;
 }
 
@@ -91,7 +92,7 @@ bss_record_parse(char *reply, size_t len, scan_result *res, unsigned *id)
 		} else if (key == "level") {
 			res->signal = field_int(value);
 		} else if (key == "flags") {
-			res->security = flags_security(value);
+			flags_fill(res, value);
 		} else if (key == "ssid") {
 			keep = ssid_field(value, res);
 		}

@@ -143,6 +143,29 @@ int supplicant_disconnect(wpa_ctrl *ctrl);
 int network_remove(wpa_ctrl *ctrl, int id);
 int network_set_autoconnect(wpa_ctrl *ctrl, int id, bool enable);
 int network_set_priority(wpa_ctrl *ctrl, int id, int priority);
+// WPA3 Personal: the passphrase, key_mgmt SAE and management frame
+// protection required; with `transition`, key_mgmt "WPA-PSK SAE" and
+// protection optional.  The first failure ends it.
+int network_set_sae(wpa_ctrl *ctrl, int id, const char *psk, bool transition);
+// Opportunistic wireless encryption: key_mgmt OWE, protection required,
+// never the open side.
+int network_set_owe(wpa_ctrl *ctrl, int id);
+// A network that does not beacon its name: scans probe for it.
+int network_set_hidden(wpa_ctrl *ctrl, int id);
+int sae_pwe_set(wpa_ctrl *ctrl, int value);
+// The longest text SET_NETWORK can carry for the setting `name` of
+// network `id` between its quotes, so that the request stays under
+// CTRL_REQUEST_MAX.
+int network_text_max(int id, const char *name);
+
+// Key management methods beyond PSK and EAP that the daemon was built with.
+enum : unsigned {
+	AKM_SAE = 1u << 0,
+	AKM_OWE = 1u << 1,
+};
+// The AKM_* methods that "GET_CAPABILITY key_mgmt" names; 0 when the query
+// fails.
+unsigned supplicant_akm(wpa_ctrl *ctrl);
 
 // ---------------------------------------------------------------------------
 // Records
@@ -152,6 +175,9 @@ enum security_type {
 	SECURITY_EAP = 1,
 	SECURITY_PSK = 2,
 	SECURITY_NA = 3,
+	SECURITY_SAE = 4,
+	SECURITY_OWE = 5,
+	SECURITY_WEP = 6,
 };
 
 enum network_state {
@@ -196,6 +222,8 @@ struct scan_result {
 	struct ether_addr bssid;
 	char ssid[SSID_MAX + 1];
 	security_type security;
+	bool offers_sae;    // SAE among its methods (with PSK: transition mode)
+	bool sae_h2e;       // "[SAE-H2E]": SAE with hash-to-element
 };
 
 // A growable array of records stored by value.
@@ -248,6 +276,32 @@ void scan_results_filter(scan_results *scan, const char *text);
 // is no record (it has no id: the end of the table, or a failure).
 int bss_record_parse(char *reply, size_t len, scan_result *res,
     unsigned *id);
+
+// The security a scan result's flags column shows: PSK, EAP, SAE, OWE (the
+// open side of an OWE transition pair included), WEP, N/A for a WPA or RSN
+// block whose key management the daemon did not name, otherwise Open.
+security_type scan_flags_security(const char *flags);
+// The security of a stored network from its key_mgmt list: PSK, EAP, SAE,
+// OWE, Open for NONE, otherwise N/A.
+security_type key_mgmt_security(const char *key_mgmt);
+// The Security column's text of each type.
+const char *security_text(security_type s);
+
+// The stored networks whose passphrase the daemon refused in this session:
+// "CTRL-EVENT-SSID-TEMP-DISABLED id=N ... reason=WRONG_KEY", or for SAE,
+// which names no key, a rejected confirm ("CTRL-EVENT-AUTH-REJECT <bssid>
+// auth_type=3 auth_transaction=2 status_code=1", or 15) followed by
+// "... reason=CONN_FAILED".  A connection of the network, or its removal,
+// clears its mark.  Zero-initialised: nothing marked.
+inline constexpr size_t REFUSED_MAX = 16;
+struct refused_keys {
+	int ids[REFUSED_MAX];       // the oldest first; it goes when full
+	size_t count;
+	bool sae_rejected;          // a confirm rejected since the last pause
+};
+// Takes note of one event message of `len` bytes.
+void refused_keys_event(refused_keys *r, const char *msg, size_t len);
+bool refused_keys_has(const refused_keys *r, int id);
 
 // Decodes the supplicant's escapes in place; returns `text`.
 char *ssid_unescape(char *text, size_t len);

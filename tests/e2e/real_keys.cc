@@ -82,12 +82,12 @@ forget(wpa_conf *c, const std::string &ssid)
 static const key_case key_cases[] = {
 	{ "forget_the_second_row", { "j", "f" }, "Known Networks",
 	    { "HomeNet|PSK|No|60|Yes", "CafeGuest|Open|No|40|Yes",
-	      "Library|N/A|No|30|Yes", "AtticGuest|PSK|Yes|20|Yes",
+	      "Library|SAE|No|30|Yes", "AtticGuest|PSK|Yes|20|Yes",
 	      "Garage|Open|No|10|No" },
 	    true, [](wpa_conf *c) { forget(c, "\"Office\""); } },
 	{ "autoconnect_off", { "a" }, "Known Networks",
 	    { "HomeNet|PSK|No|60|No", "Office|EAP|No|50|Yes",
-	      "CafeGuest|Open|No|40|Yes", "Library|N/A|No|30|Yes",
+	      "CafeGuest|Open|No|40|Yes", "Library|SAE|No|30|Yes",
 	      "AtticGuest|PSK|Yes|20|Yes", "Garage|Open|No|10|No" },
 	    true, [](wpa_conf *c) {
 		    (*wpa_conf_network(c, "\"HomeNet\""))["disabled"] = "1";
@@ -95,21 +95,21 @@ static const key_case key_cases[] = {
 	// Up from the first row wraps to the last.
 	{ "autoconnect_on", { "k", "a" }, "Known Networks",
 	    { "HomeNet|PSK|No|60|Yes", "Office|EAP|No|50|Yes",
-	      "CafeGuest|Open|No|40|Yes", "Library|N/A|No|30|Yes",
+	      "CafeGuest|Open|No|40|Yes", "Library|SAE|No|30|Yes",
 	      "AtticGuest|PSK|Yes|20|Yes", "Garage|Open|No|10|Yes" },
 	    true, [](wpa_conf *c) {
 		    wpa_conf_network(c, "\"Garage\"")->erase("disabled");
 	    } },
 	{ "priority_up", { "j", "j", "C-a" }, "Known Networks",
 	    { "HomeNet|PSK|No|60|Yes", "Office|EAP|No|50|Yes",
-	      "CafeGuest|Open|No|41|Yes", "Library|N/A|No|30|Yes",
+	      "CafeGuest|Open|No|41|Yes", "Library|SAE|No|30|Yes",
 	      "AtticGuest|PSK|Yes|20|Yes", "Garage|Open|No|10|No" },
 	    true, [](wpa_conf *c) {
 		    (*wpa_conf_network(c, "\"CafeGuest\""))["priority"] = "41";
 	    } },
 	{ "priority_down_twice", { "End", "C-x", "C-x" }, "Known Networks",
 	    { "HomeNet|PSK|No|60|Yes", "Office|EAP|No|50|Yes",
-	      "CafeGuest|Open|No|40|Yes", "Library|N/A|No|30|Yes",
+	      "CafeGuest|Open|No|40|Yes", "Library|SAE|No|30|Yes",
 	      "AtticGuest|PSK|Yes|20|Yes", "Garage|Open|No|8|No" },
 	    true, [](wpa_conf *c) {
 		    (*wpa_conf_network(c, "\"Garage\""))["priority"] = "8";
@@ -125,7 +125,7 @@ static const key_case key_cases[] = {
 	// In the Network Scan section the key only saves.
 	{ "autoconnect_in_scan_section", { "Tab", "a" }, "Known Networks",
 	    { "HomeNet|PSK|No|60|Yes", "Office|EAP|No|50|Yes",
-	      "CafeGuest|Open|No|40|Yes", "Library|N/A|No|30|Yes",
+	      "CafeGuest|Open|No|40|Yes", "Library|SAE|No|30|Yes",
 	      "AtticGuest|PSK|Yes|20|Yes", "Garage|Open|No|10|No" },
 	    true, [](wpa_conf *) {} },
 };

@@ -36,7 +36,7 @@ TEST_F(real_run, shows_the_stored_networks_and_quits_cleanly)
 	    "HomePSK|PSK|No|5|Yes",
 	    "Hidden|PSK|Yes|4|Yes",
 	    "Corp|EAP|No|3|Yes",
-	    "SaeNet|N/A|No|2|Yes",
+	    "SaeNet|SAE|No|2|Yes",
 	    "Cafe|Open|No|1|Yes"));
 	std::string screen = tmux_capture(&term);
 	// Not connected: the daemon has no radio.

@@ -23,63 +23,6 @@ static const char *const start_config =
     "\tpriority=3\n"
     "}\n";
 
-static bool
-shows(tmux_session *t, const std::string &text)
-{
-	return tmux_capture(t).find(text) != std::string::npos;
-}
-
-// Parts of the 80x34 screen: all of it, or the rows of one table.
-enum region { SCREEN, KNOWN, SCAN };
-
-// The lines of `where` that contain all of `parts`.
-static int
-lines_with(tmux_session *t, const std::vector<std::string> &parts,
-    region where = SCREEN)
-{
-	std::string screen = tmux_capture(t), line;
-	size_t start = 0;
-	int n = 0;
-
-	for (int i = 0; start < screen.size(); i++) {
-		size_t end = screen.find('\n', start);
-		line = screen.substr(start, end - start);
-		bool all = where == SCREEN || (where == KNOWN && i >= 5 && i < 18) ||
-		    (where == SCAN && i >= 20 && i < 33);
-		for (const auto &p : parts)
-			all = all && line.find(p) != std::string::npos;
-		n += all;
-		if (end == std::string::npos)
-			break;
-		start = end + 1;
-	}
-	return n;
-}
-
-// Whether, within a few seconds, `n` lines of `where` contain all of
-// `parts` once the notifications that may cover them are cleared.
-static bool
-rows_shown(tmux_session *t, const std::vector<std::string> &parts, int n,
-    region where = SCREEN)
-{
-	return wait_uncovered(t, [&] { return lines_with(t, parts, where) == n; },
-	    patience(3000));
-}
-
-// Rows of the Network Scan table, once no notification covers them (the
-// screen's only top-left corner is then the status box's).
-static int
-scan_rows(tmux_session *t)
-{
-	int n = -1;
-	wait_uncovered(t, [&] {
-		n = lines_with(t, {" MHz"}, SCAN);
-		std::string screen = tmux_capture(t);
-		return screen.find("╭") == screen.rfind("╭");
-	}, patience(3000));
-	return n;
-}
-
 // The saved networks: the user's own first, unchanged, and then `more`, each
 // given by lines it must hold.
 static void
@@ -97,22 +40,6 @@ expect_saved(sim_run *r, const std::vector<std::vector<std::string>> &more)
 			    std::string::npos) << line << " in\n" <<
 			    now[before.size() + i];
 	EXPECT_EQ(config_globals(sim_config(r)), config_globals(r->config_before));
-}
-
-// Opens the password dialog for the selected scan result, types `secret`
-// and sends it.
-static void
-connect_with(tmux_session *t, const std::string &secret)
-{
-	tmux_keys(t, {"c"});
-	ASSERT_TRUE(tmux_wait_for(t, "Enter the password", patience(3000)));
-	tmux_type(t, secret);
-	// Masked: one asterisk a byte, the text itself never shows.
-	ASSERT_TRUE(tmux_wait_for(t, std::string(secret.size(), '*') + " ",
-	    patience(3000)));
-	EXPECT_FALSE(shows(t, secret));
-	tmux_keys(t, {"Enter"});
-	ASSERT_TRUE(tmux_wait_gone(t, "Enter the password", patience(3000)));
 }
 
 // In Known Networks: selects the network and forgets it.

@@ -162,7 +162,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		k.id = in.ConsumeIntegral<int>();
 		k.priority = in.ConsumeIntegral<int>();
 		k.scan_ssid = in.ConsumeBool();
-		k.security = static_cast<security_type>(in.ConsumeIntegralInRange(0, 3));
+		k.security = static_cast<security_type>(in.ConsumeIntegralInRange(0, 6));
 		k.state = static_cast<network_state>(in.ConsumeIntegralInRange(0, 2));
 		ssid_fill(in, k.ssid);
 	}
@@ -170,7 +170,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	for (scan_result &s : scan_items) {
 		s.freq = in.ConsumeIntegral<int>();
 		s.signal = in.ConsumeIntegral<int>();
-		s.security = static_cast<security_type>(in.ConsumeIntegralInRange(0, 3));
+		s.security = static_cast<security_type>(in.ConsumeIntegralInRange(0, 6));
 		ssid_fill(in, s.ssid);
 	}
 	known_networks known{known_items.data(), known_items.size(),

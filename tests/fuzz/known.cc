@@ -50,7 +50,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		}
 		if (memchr(net.ssid, '\0', sizeof net.ssid) == nullptr)
 			abort();
-		if (net.security < SECURITY_OPEN || net.security > SECURITY_NA ||
+		if (net.security < SECURITY_OPEN || net.security > SECURITY_WEP ||
 		    net.state < NETWORK_ENABLED || net.state > NETWORK_CURRENT)
 			abort();
 	}

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The real-radio end-to-end tier: build corvid on the host, boot the radio
-# guest once and drive the user's journey (journey/journey.sh) through corvid
-# running in tmux inside it.  Prints one closing line
+# guest once and drive the user's two journeys (journey/journey.sh, then
+# journey/networks.sh) through corvid running in tmux inside it.  Prints one
+# closing line
 #   radio journey: PASS (N checks, S s)   or   radio journey: FAIL (...)
 # and exits 0 or 1; exits 77, saying why, when qemu cannot run here at all.
 #
@@ -81,14 +82,18 @@ share=$(mktemp -d "$ROOT/runs/journey.XXXXXX")
 cp "$corvid" "$share/corvid"
 cp "$HERE/journey/initial.conf" "$share/wpa_supplicant.conf"
 cp "$HERE/journey/expected.conf" "$share/expected.conf"
+for f in journey.sh lib.sh aps.sh networks.sh networks-initial.conf networks-expected.conf; do
+	cp "$HERE/journey/$f" "$share/$f"
+done
 [ -n "${JOURNEY_KEEP_GOING:-}" ] && echo "export JOURNEY_KEEP_GOING=$JOURNEY_KEEP_GOING" > "$share/env.sh"
 
 rc=0
-RADIO_TIMEOUT=${RADIO_TIMEOUT:-150} "$HERE/run.sh" -s "$share" "$HERE/journey/journey.sh" \
+RADIO_TIMEOUT=${RADIO_TIMEOUT:-300} "$HERE/run.sh" -s "$share" "$HERE/journey/guest.sh" \
 	> "$share/run.log" 2>&1 || rc=$?
 grep -E '^(PASS|FAIL|===|  )' "$share/guest.log" 2>/dev/null | grep -v '^  | ' || true
-counts=$(grep -E '^journey: [0-9]+ passed, [0-9]+ failed$' "$share/guest.log" 2>/dev/null | tail -n 1)
-counts=${counts#journey: }
+# One count a journey: "journey: N passed, M failed", "networks journey: ...".
+counts=$(grep -E '^(networks )?journey: [0-9]+ passed, [0-9]+ failed$' "$share/guest.log" 2>/dev/null |
+	sed 's/^journey: /first: /; s/^networks journey: /networks: /' | paste -sd ';' - | sed 's/;/; /g')
 case $rc in
 0)
 	echo "radio: $counts"

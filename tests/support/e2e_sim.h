@@ -121,3 +121,23 @@ int frame_find(const std::vector<std::string> &frames,
 // How many lines of `lines`, from `from` on, begin with `prefix`.
 size_t count_prefix(const std::vector<std::string> &lines,
     const std::string &prefix, size_t from = 0);
+
+// Reading the 80x34 screen of corvid.
+// Whether the screen shows `text` now.
+bool shows(tmux_session *t, const std::string &text);
+// Parts of the screen: all of it, or the rows of one table.
+enum region { SCREEN, KNOWN, SCAN };
+// The lines of `where` that contain all of `parts`.
+int lines_with(tmux_session *t, const std::vector<std::string> &parts,
+    region where = SCREEN);
+// Whether, within a few seconds, `n` lines of `where` contain all of
+// `parts` once the notifications that may cover them are cleared.
+bool rows_shown(tmux_session *t, const std::vector<std::string> &parts, int n,
+    region where = SCREEN);
+// Rows of the Network Scan table, once no notification covers them.
+int scan_rows(tmux_session *t);
+// Opens the password dialog for the selected scan result, types `secret`
+// (checking that it shows masked) and sends it.
+void connect_with(tmux_session *t, const std::string &secret);
+// The same in a password dialog that is opening already.
+void type_password(tmux_session *t, const std::string &secret);

@@ -318,7 +318,6 @@ mac_text(const ether_addr &a)
 	return buf;
 }
 
-static const char *const security_names[] = { "Open", "EAP", "PSK", "N/A" };
 static const char *const state_names[] = { "enabled", "disabled", "current" };
 
 std::vector<std::string>
@@ -331,7 +330,7 @@ known_texts(const known_networks *known)
 		v.push_back(std::to_string(k.id) + "|" + k.ssid + "|" +
 		    std::to_string(k.priority) + mark(KNOWN_PRIORITY_UNKNOWN) + "|" +
 		    (k.scan_ssid ? "hidden" : "-") + mark(KNOWN_HIDDEN_UNKNOWN) +
-		    "|" + security_names[k.security] + mark(KNOWN_SECURITY_UNKNOWN) +
+		    "|" + security_text(k.security) + mark(KNOWN_SECURITY_UNKNOWN) +
 		    "|" + state_names[k.state] + "|" + mac_text(k.bssid));
 	}
 	return v;
@@ -344,7 +343,7 @@ scan_texts(const scan_results *scan)
 	for (size_t i = 0; i < scan->count; i++) {
 		const scan_result &r = scan->items[i];
 		v.push_back(mac_text(r.bssid) + "|" + std::to_string(r.freq) + "|" +
-		    std::to_string(r.signal) + "|" + security_names[r.security] +
+		    std::to_string(r.signal) + "|" + security_text(r.security) +
 		    "|" + r.ssid);
 	}
 	return v;

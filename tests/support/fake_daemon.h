@@ -140,7 +140,7 @@ struct event_ticker {
 
 // The records of an array as lines of text, for comparing whole arrays:
 // "id|ssid|priority|hidden|security|state|bssid" for known networks, with
-// hidden "hidden" or "-", security "Open", "EAP", "PSK" or "N/A", a "?"
+// hidden "hidden" or "-", security as the Security column shows it, a "?"
 // after each of these three when it is marked unknown, state
 // "enabled", "disabled" or "current"; "bssid|freq|signal|security|ssid"
 // for scan results.

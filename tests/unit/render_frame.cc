@@ -435,16 +435,17 @@ TEST(render_frame, help_overlay)
 	EXPECT_EQ(count_of(f, "\e[20C├─┐\e[1mKnown Networks\e[22m┌" +
 	    repeat("─", 20) + "┤\r\n"), 1u);
 	std::string end = "\e[20C│  " + pad("c", 9) + " " +
-	    pad("Connect to network", 23) + "  │\r\n" + "\e[20C╰" +
+	    pad("Connect to network", 23) + "  │\r\n" + "\e[20C│  " + pad("", 9) +
+	    " " + pad("open/OWE/PSK/SAE/EAP", 23) + "  │\r\n" + "\e[20C╰" +
 	    repeat("─", 37) + "╯\e[39m";
 	ASSERT_GE(f.size(), end.size());
 	EXPECT_EQ(f.substr(f.size() - end.size()), end);
 
 	vt_screen vt = frame_screen();
 	EXPECT_EQ(vt.stray, 0);
-	// 21 rows from row 6, columns 20 to 58, magenta, over the block.
+	// 22 rows from row 6, columns 20 to 58, magenta, over the block.
 	for (int y = 0; y < 34; y++) {
-		bool in = y >= 6 && y < 27;
+		bool in = y >= 6 && y < 28;
 		EXPECT_EQ(vt_cell_at(&vt, y, 20)->fg == 35, in) << y;
 		EXPECT_EQ(vt_cell_at(&vt, y, 58)->fg == 35, in) << y;
 		EXPECT_NE(vt_cell_at(&vt, y, 59)->fg, 35) << y;

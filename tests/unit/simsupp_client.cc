@@ -92,7 +92,7 @@ TEST(simsupp_client, records_parse_as_the_world_says)
 		{"Home", 5, SECURITY_PSK, NETWORK_CURRENT},
 		{"CorpNet", 2, SECURITY_EAP, NETWORK_ENABLED},
 		{"Cafe", 0, SECURITY_OPEN, NETWORK_DISABLED},
-		{"Fortress", 0, SECURITY_NA, NETWORK_ENABLED},
+		{"Fortress", 0, SECURITY_SAE, NETWORK_ENABLED},
 	};
 	for (size_t i = 0; i < known->count; i++) {
 		SCOPED_TRACE(want_known[i].ssid);
@@ -118,12 +118,18 @@ TEST(simsupp_client, records_parse_as_the_world_says)
 		{"02:00:00:00:03:02", "\xe5\x92\x96\xe5\x95\xa1\xe5\xba\x97 Tea",
 		    2412, SECURITY_PSK},
 		{"02:00:00:00:03:03", "Stra\xc3\x9f" "e 12", 5200, SECURITY_PSK},
-		{"02:00:00:00:04:02", "Fortress", 5745, SECURITY_OPEN},
+		{"02:00:00:00:04:02", "Fortress", 5745, SECURITY_SAE},
 		{"02:00:00:00:04:03", "Transition", 5500, SECURITY_PSK},
 		{"02:00:00:00:05:01", "", 2452, SECURITY_PSK},
 		{"02:00:00:00:06:01", "Lab \"Guest\" \\ 2.4", 2442, SECURITY_PSK},
 		{"02:00:00:00:06:02", "Tab\there\x01", 2472, SECURITY_OPEN},
 		{"02:00:00:00:06:03", "Caf\xe9 Latin-1", 5220, SECURITY_PSK},
+		{"02:00:00:00:08:01", "", 2462, SECURITY_PSK},
+		{"02:00:00:00:08:02", "Library", 5180, SECURITY_OWE},
+		{"02:00:00:00:08:03", "Bistro", 2437, SECURITY_OWE},
+		{"02:00:00:00:08:04", "", 2437, SECURITY_OWE},
+		{"02:00:00:00:08:05", "Oldtimer", 2412, SECURITY_WEP},
+		{"02:00:00:00:08:06", "Mystery", 5200, SECURITY_NA},
 	};
 	for (const auto &w : want_scan) {
 		SCOPED_TRACE(w.bssid);

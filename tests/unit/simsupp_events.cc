@@ -198,9 +198,11 @@ TEST(simsupp_events, wrong_secret_disables_for_a_while)
 		const char *reason;
 		const char *fix;
 	} cases[] = {
-		{"psk", {"SET_NETWORK 2 ssid \"Fortress\"",
-		    "SET_NETWORK 2 key_mgmt SAE", "SET_NETWORK 2 psk \"not-it-at-all\""},
-		    "WRONG_KEY", "SET_NETWORK 2 psk \"sae-secret\""},
+		// SAE names no key: the access point rejects the confirm.
+		{"sae", {"SET_NETWORK 2 ssid \"Fortress\"",
+		    "SET_NETWORK 2 key_mgmt SAE", "SET_NETWORK 2 ieee80211w 2",
+		    "SET_NETWORK 2 psk \"not-it-at-all\""},
+		    "CONN_FAILED", "SET_NETWORK 2 psk \"sae-secret\""},
 		{"wpa2", {"SET_NETWORK 2 ssid \"Linksys\"",
 		    "SET_NETWORK 2 psk \"admin12345\""},
 		    "WRONG_KEY", "SET_NETWORK 2 psk \"admin1234\""},
@@ -226,6 +228,12 @@ TEST(simsupp_events, wrong_secret_disables_for_a_while)
 			EXPECT_FALSE(contains(ev, "CTRL-EVENT-CONNECTED")) << ev;
 		EXPECT_TRUE(contains(evs.back(), "CTRL-EVENT-SSID-TEMP-DISABLED id=2 "
 		    "ssid=\"")) << evs.back();
+		if (std::string_view(tc.name) == "sae") {
+			ASSERT_GE(evs.size(), 2u);
+			EXPECT_TRUE(contains(evs[evs.size() - 2], "CTRL-EVENT-AUTH-REJECT "
+			    "02:00:00:00:04:02 auth_type=3 auth_transaction=2 "
+			    "status_code=1")) << evs[evs.size() - 2];
+		}
 		EXPECT_TRUE(contains(evs.back(), std::string(" auth_failures=1 "
 		    "duration=10 reason=") + tc.reason)) << evs.back();
 		simsupp_drain(&s.c, 50);
@@ -446,5 +454,97 @@ TEST(simsupp_events, fault_modes)
 		ASSERT_NE(simsupp_wait_event(&s.c, "CTRL-EVENT-SCAN-RESULTS"), "");
 		EXPECT_TRUE(contains(simsupp_request(&s.c, "SCAN_RESULTS"),
 		    "\tHome\n"));
+	}
+}
+
+// How a network of each kind comes out with the settings a client gives
+// it: what the daemon measured on real radios does with them.
+TEST(simsupp_events, outcome_follows_key_management_and_protection)
+{
+	static const struct {
+		std::vector<std::string> setup;   // after the SSID
+		const char *ssid;
+		const char *key_mgmt;             // STATUS; nullptr: never connects
+	} cases[] = {
+		{ {"key_mgmt NONE"}, "Fortress", nullptr },
+		{ {"psk \"sae-secret\"", "key_mgmt SAE"}, "Fortress", nullptr },
+		{ {"psk \"sae-secret\"", "key_mgmt SAE", "ieee80211w 2"}, "Fortress",
+		    "SAE" },
+		{ {"psk \"both-ways\""}, "Transition", "WPA2-PSK" },
+		{ {"psk \"both-ways\"", "key_mgmt WPA-PSK SAE", "ieee80211w 1"},
+		    "Transition", "SAE" },
+		{ {"key_mgmt NONE"}, "Library", nullptr },
+		{ {"key_mgmt OWE", "ieee80211w 2", "owe_only 1"}, "Library", "OWE" },
+		{ {"key_mgmt NONE"}, "Bistro", "NONE" },
+		{ {"key_mgmt OWE", "ieee80211w 2", "owe_only 1"}, "Bistro", "OWE" },
+		{ {"key_mgmt NONE"}, "Oldtimer", nullptr },
+		{ {"key_mgmt NONE"}, "Mystery", nullptr },
+		{ {"psk \"up-the-ladder\""}, "Attic", nullptr },
+		{ {"scan_ssid 1", "psk \"up-the-ladder\""}, "Attic", "WPA2-PSK" },
+	};
+	sim_session s;
+	session_guard g{&s};
+	ASSERT_TRUE(session_start(&s, {"--start-disconnected", "--scan-delay-ms",
+	    "20", "--connect-delay-ms", "10"}));
+	for (const auto &tc : cases) {
+		SCOPED_TRACE(std::string(tc.ssid) + " " + tc.setup.back());
+		ASSERT_EQ(simsupp_request(&s.c, "ADD_NETWORK"), "2\n");
+		ASSERT_EQ(simsupp_request(&s.c, std::string("SET_NETWORK 2 ssid \"") +
+		    tc.ssid + "\""), "OK\n");
+		for (const auto &r : tc.setup)
+			ASSERT_EQ(simsupp_request(&s.c, "SET_NETWORK 2 " + r), "OK\n") << r;
+		s.c.events.clear();
+		ASSERT_EQ(simsupp_request(&s.c, "SELECT_NETWORK 2"), "OK\n");
+		std::string last;
+		for (int i = 0; i < 100 && last.empty(); i++) {
+			std::string ev = simsupp_wait_event(&s.c, "");
+			if (ev.empty())
+				break;
+			if (contains(ev, "CTRL-EVENT-CONNECTED ") ||
+			    contains(ev, "CTRL-EVENT-NETWORK-NOT-FOUND") ||
+			    contains(ev, "TEMP-DISABLED"))
+				last = ev;
+		}
+		std::string status = simsupp_request(&s.c, "STATUS");
+		if (tc.key_mgmt == nullptr) {
+			EXPECT_TRUE(contains(last, "CTRL-EVENT-NETWORK-NOT-FOUND")) << last;
+			EXPECT_FALSE(contains(status, "wpa_state=COMPLETED")) << status;
+		} else {
+			EXPECT_TRUE(contains(last, "CTRL-EVENT-CONNECTED ")) << last;
+			EXPECT_TRUE(contains(status, std::string("\nkey_mgmt=") +
+			    tc.key_mgmt + "\n")) << status;
+		}
+		ASSERT_EQ(simsupp_request(&s.c, "REMOVE_NETWORK 2"), "OK\n");
+	}
+}
+
+TEST(simsupp_events, build_without_wpa3)
+{
+	for (bool without : { false, true }) {
+		SCOPED_TRACE(without ? "--no-wpa3" : "full");
+		sim_session s;
+		session_guard g{&s};
+		std::vector<std::string> args = {"--start-disconnected"};
+		if (without)
+			args.push_back("--no-wpa3");
+		ASSERT_TRUE(session_start(&s, args));
+		std::string caps = simsupp_request(&s.c, "GET_CAPABILITY key_mgmt");
+		EXPECT_TRUE(contains(caps, "WPA-PSK")) << caps;
+		EXPECT_EQ(contains(caps, " SAE"), !without) << caps;
+		EXPECT_EQ(contains(caps, " OWE"), !without) << caps;
+		ASSERT_EQ(simsupp_request(&s.c, "ADD_NETWORK"), "2\n");
+		const char *ok = without ? "FAIL\n" : "OK\n";
+		EXPECT_EQ(simsupp_request(&s.c, "SET_NETWORK 2 key_mgmt WPA-PSK SAE"), ok);
+		EXPECT_EQ(simsupp_request(&s.c, "SET_NETWORK 2 key_mgmt OWE"), ok);
+		EXPECT_EQ(simsupp_request(&s.c, "SET sae_pwe 2"), ok);
+		EXPECT_EQ(simsupp_request(&s.c, "SET_NETWORK 2 key_mgmt WPA-PSK"), "OK\n");
+		EXPECT_EQ(simsupp_request(&s.c, "SET_NETWORK 2 ssid \"Saved\""), "OK\n");
+		EXPECT_EQ(simsupp_request(&s.c, "SET_NETWORK 2 ieee80211w 1"), "OK\n");
+		EXPECT_EQ(simsupp_request(&s.c, "GET_NETWORK 2 ieee80211w"), "1");
+		EXPECT_EQ(simsupp_request(&s.c, "SET update_config 1"), "OK\n");
+		EXPECT_EQ(simsupp_request(&s.c, "SAVE_CONFIG"), "OK\n");
+		std::string conf = file_read(s.p.config);
+		EXPECT_EQ(contains(conf, "sae_pwe=2\n"), !without) << conf;
+		EXPECT_TRUE(contains(conf, "\tieee80211w=1\n")) << conf;
 	}
 }

@@ -24,7 +24,7 @@ TEST_F(wifi_fetch, known_networks_from_the_real_daemon)
 	    "0|HomePSK|5|-|PSK|enabled|" + std::string(any),
 	    "1|Corp|3|-|EAP|enabled|" + std::string(any),
 	    "2|Cafe|1|-|Open|enabled|" + std::string(any),
-	    "3|SaeNet|2|-|N/A|enabled|" + std::string(any),
+	    "3|SaeNet|2|-|SAE|enabled|" + std::string(any),
 	    "4|Hidden|4|hidden|PSK|enabled|" + std::string(any),
 	    "5|Off|6|-|Open|disabled|" + std::string(any),
 	    "6|M\xc3\xa4" "dchen|0|-|Open|enabled|" + std::string(any),
@@ -206,14 +206,14 @@ TEST_F(wifi_fetch, known_network_lines)
 	known_networks *known = known_networks_fetch(ctrl);
 	ASSERT_NE(known, nullptr);
 	// A "?" marks a field that could not be read: a reply that is no
-	// number, a failure reply, nothing.  SAE and OWE are known, not ours.
+	// number, a failure reply, nothing.
 	EXPECT_THAT(known_texts(known), ElementsAre(
 	    "2||5|hidden|Open|disabled|00:00:00:00:00:00",
 	    "3|Home|-1?|hidden|EAP|current|02:00:00:00:00:01",
 	    "4|Both|0?|-?|PSK|current|00:00:00:00:00:00",
-	    "5|" + std::string(32, 'L') + "|-7|-|N/A|enabled|00:00:00:00:00:00",
+	    "5|" + std::string(32, 'L') + "|-7|-|SAE|enabled|00:00:00:00:00:00",
 	    "6||-1?|-?|PSK|enabled|00:00:00:00:00:00",
-	    "7|Extra|-1?|-?|N/A|disabled|00:00:00:00:00:00",
+	    "7|Extra|-1?|-?|OWE|disabled|00:00:00:00:00:00",
 	    "8|Paused|-1?|-?|N/A?|enabled|00:00:00:00:00:00",
 	    "9|BothKinds|-1?|-?|N/A?|disabled|00:00:00:00:00:00",
 	    "-3|Negative|1|-|Open|enabled|00:00:00:00:00:00",

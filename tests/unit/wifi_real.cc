@@ -78,7 +78,7 @@ TEST_F(wifi_real, records_as_fetched)
 	    "0|HomePSK|5|-|PSK|enabled|00:00:00:00:00:00",
 	    "4|Hidden|4|hidden|PSK|enabled|00:00:00:00:00:00",
 	    "1|Corp|3|-|EAP|enabled|00:00:00:00:00:00",
-	    "3|SaeNet|2|-|N/A|enabled|00:00:00:00:00:00",
+	    "3|SaeNet|2|-|SAE|enabled|00:00:00:00:00:00",
 	    "2|Cafe|1|-|Open|enabled|00:00:00:00:00:00"));
 	known_networks_free(known);
 
@@ -251,4 +251,53 @@ TEST(wifi_real_many, stored_networks_past_one_reply)
 	known_networks_free(known);
 	ctrl_close(ctrl);
 	real_daemon_stop(&daemon);
+}
+
+TEST_F(wifi_real, newer_security_reaches_the_saved_configuration)
+{
+	// The driver "none" offers neither SAE nor OWE, though the daemon
+	// takes both settings.
+	EXPECT_EQ(supplicant_akm(ctrl), 0u);
+	// Added networks stay disabled until selected.
+	int sae = network_add(ctrl, "SaeOnly");
+	ASSERT_EQ(sae, 6);
+	EXPECT_EQ(network_set_sae(ctrl, sae, "sae passphrase", false), 0);
+	int both = network_add(ctrl, "Both");
+	EXPECT_EQ(network_set_sae(ctrl, both, "both passphrase", true), 0);
+	int owe = network_add(ctrl, "Enhanced");
+	EXPECT_EQ(network_set_owe(ctrl, owe), 0);
+	int hidden = network_add(ctrl, "Quiet");
+	EXPECT_EQ(network_set_hidden(ctrl, hidden), 0);
+	EXPECT_EQ(network_set_psk(ctrl, hidden, "quiet passphrase"), 0);
+	EXPECT_EQ(sae_pwe_set(ctrl, 2), 0);
+	EXPECT_EQ(config_save(ctrl), 0);
+
+	auto conf = saved();
+	EXPECT_EQ(conf[""]["sae_pwe"], "2");
+	const struct {
+		const char *ssid;
+		settings has;
+	} want[] = {
+		{ "\"SaeOnly\"", { { "psk", "\"sae passphrase\"" },
+		    { "key_mgmt", "SAE" }, { "ieee80211w", "2" } } },
+		{ "\"Both\"", { { "psk", "\"both passphrase\"" },
+		    { "key_mgmt", "WPA-PSK SAE" }, { "ieee80211w", "1" } } },
+		{ "\"Enhanced\"", { { "key_mgmt", "OWE" }, { "ieee80211w", "2" },
+		    { "owe_only", "1" } } },
+		{ "\"Quiet\"", { { "scan_ssid", "1" }, { "psk", "\"quiet passphrase\"" } } },
+	};
+	for (const auto &w : want) {
+		SCOPED_TRACE(w.ssid);
+		ASSERT_EQ(conf.count(w.ssid), 1u);
+		for (const auto &[key, value] : w.has)
+			EXPECT_THAT(conf[w.ssid], testing::Contains(Pair(key, value)));
+	}
+	known_networks *known = known_networks_fetch(ctrl);
+	ASSERT_NE(known, nullptr);
+	EXPECT_THAT(known_texts(known), testing::IsSupersetOf({
+	    "6|SaeOnly|0|-|SAE|disabled|00:00:00:00:00:00",
+	    "7|Both|0|-|PSK|disabled|00:00:00:00:00:00",
+	    "8|Enhanced|0|-|OWE|disabled|00:00:00:00:00:00",
+	    "9|Quiet|0|hidden|PSK|disabled|00:00:00:00:00:00"}));
+	known_networks_free(known);
 }

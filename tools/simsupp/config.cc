@@ -36,6 +36,7 @@ static constexpr const char *eap_names[] = {
 static constexpr const char *field_names[] = {
 	"ssid", "psk", "key_mgmt", "eap", "identity", "password",
 	"sae_password", "id_str", "bssid", "priority", "scan_ssid", "disabled",
+	"ieee80211w", "owe_only",
 };
 
 // Longest identity or password taken.
@@ -197,6 +198,10 @@ network_field_set(sim_network &n, std::string_view name, std::string_view v)
 		return int_field(v, 0, 1, &n.scan_ssid);
 	if (name == "disabled")
 		return int_field(v, 0, 2, &n.disabled);
+	if (name == "ieee80211w")
+		return int_field(v, 0, 2, &n.ieee80211w);
+	if (name == "owe_only")
+		return int_field(v, 0, 1, &n.owe_only);
 	return false;
 }
 
@@ -233,6 +238,10 @@ network_field_get(const sim_network &n, std::string_view name)
 		return std::to_string(n.scan_ssid);
 	if (name == "disabled")
 		return std::to_string(n.disabled);
+	if (name == "ieee80211w")
+		return std::to_string(n.ieee80211w);
+	if (name == "owe_only")
+		return std::to_string(n.owe_only);
 	return std::nullopt;
 }
 
@@ -376,6 +385,10 @@ network_write(const sim_network &n, std::string &out)
 		line("password", text_value(*n.password));
 	if (n.sae_password)
 		line("sae_password", text_value(*n.sae_password));
+	if (n.ieee80211w)
+		line("ieee80211w", std::to_string(n.ieee80211w));
+	if (n.owe_only)
+		line("owe_only", std::to_string(n.owe_only));
 	if (n.id_str)
 		line("id_str", text_value(*n.id_str));
 	if (n.priority)

@@ -40,7 +40,7 @@ idle_state(const sim &s)
 static unsigned
 link_akm(const sim_network &n, const sim_ap &ap)
 {
-	unsigned common = n.key_mgmt & ap_key_mgmt(ap);
+	unsigned common = network_akm_usable(n, ap);
 
 	for (unsigned k : {KM_WPA_EAP, KM_WPA_EAP_SHA256, KM_IEEE8021X, KM_SAE,
 	    KM_WPA_PSK, KM_WPA_PSK_SHA256, KM_OWE})
@@ -208,6 +208,15 @@ link_step(sim &s, int step)
 		    bssid.c_str(), text_encode(ap.ssid).c_str(), ap.freq);
 		break;
 	case STEP_ASSOCIATED:
+		if (akm == KM_SAE && !link_credentials_ok(*n, ap, akm)) {
+			// SAE authenticates before associating: the access point
+			// rejects the confirm, and the daemon gives up on the
+			// network without naming the key.
+			event_send(s, "CTRL-EVENT-AUTH-REJECT %s auth_type=3 "
+			    "auth_transaction=2 status_code=1", bssid.c_str());
+			link_auth_failed(s, *n, "CONN_FAILED");
+			return;
+		}
 		s.state = akm & (KM_PSK_ANY | KM_SAE) ? WPA_4WAY_HANDSHAKE :
 		    WPA_ASSOCIATED;
 		event_send(s, "Associated with %s", bssid.c_str());

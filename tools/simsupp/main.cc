@@ -5,7 +5,7 @@
 //	    [--seed n] [--scan-delay-ms n] [--connect-delay-ms n] [--log file]
 //	    [--start-disconnected] [--empty-bss] [--hang-after n]
 //	    [--late-replies ms] [--flood n] [--burst n] [--burst-ms ms]
-//	    [--hang-events-ms ms] [--watch-fd fd]
+//	    [--hang-events-ms ms] [--watch-fd fd] [--no-wpa3]
 //
 // It runs in the foreground until SIGTERM, SIGINT or SIGHUP (or TERMINATE),
 // then removes its socket and exits 0.  The configuration file is rewritten
@@ -428,7 +428,7 @@ usage(void)
 	    "[--hang-after n]\n"
 	    "               [--late-replies ms] [--flood n] [--burst n] "
 	    "[--burst-ms ms]\n"
-	    "               [--hang-events-ms ms] [--watch-fd fd]\n");
+	    "               [--hang-events-ms ms] [--watch-fd fd] [--no-wpa3]\n");
 	exit(1);
 }
 
@@ -449,7 +449,7 @@ options_parse(sim &s, int argc, char **argv)
 		OPT_SEED = 256, OPT_SCAN_DELAY, OPT_CONNECT_DELAY, OPT_LOG,
 		OPT_START_DISCONNECTED, OPT_HANG_AFTER, OPT_LATE, OPT_FLOOD,
 		OPT_WATCH_FD, OPT_EMPTY_BSS, OPT_BURST, OPT_BURST_MS,
-		OPT_HANG_EVENTS,
+		OPT_HANG_EVENTS, OPT_NO_WPA3,
 	};
 	static const struct option longopts[] = {
 		{"socket", required_argument, nullptr, 's'},
@@ -468,6 +468,7 @@ options_parse(sim &s, int argc, char **argv)
 		{"burst", required_argument, nullptr, OPT_BURST},
 		{"burst-ms", required_argument, nullptr, OPT_BURST_MS},
 		{"hang-events-ms", required_argument, nullptr, OPT_HANG_EVENTS},
+		{"no-wpa3", no_argument, nullptr, OPT_NO_WPA3},
 		{"help", no_argument, nullptr, 'h'},
 		{nullptr, 0, nullptr, 0},
 	};
@@ -501,6 +502,7 @@ options_parse(sim &s, int argc, char **argv)
 			break;
 		case OPT_START_DISCONNECTED: s.opt.start_disconnected = true; break;
 		case OPT_EMPTY_BSS: s.opt.empty_bss = true; break;
+		case OPT_NO_WPA3: s.opt.no_wpa3 = true; break;
 		case OPT_BURST:
 			s.opt.burst = static_cast<int>(number_arg("burst", optarg, 0,
 			    1000000));

@@ -290,6 +290,15 @@ req_set_network(sim &s, std::string_view args, std::string &)
 	if (n == nullptr || args.find(' ') == std::string_view::npos)
 		return false;
 	std::string_view name = next_word(args);
+	// A build without SAE and OWE does not know their names.
+	if (s.opt.no_wpa3 && name == "key_mgmt") {
+		std::string_view words = args;
+		while (!words.empty()) {
+			std::string_view w = next_word(words);
+			if (w == "SAE" || w == "OWE")
+				return false;
+		}
+	}
 	return network_field_set(*n, name, args);
 }
 
@@ -469,6 +478,19 @@ req_set(sim &s, std::string_view args, std::string &)
 	std::string_view name = next_word(args);
 	long long v;
 
+	if (name == "sae_pwe" && !s.opt.no_wpa3) {
+		if (!parse_int(args, 0, 3, &v))
+			return false;
+		// Kept among the global lines, which the next save writes.
+		auto g = std::find_if(s.globals.begin(), s.globals.end(),
+		    [](const std::string &l) { return l.starts_with("sae_pwe="); });
+		std::string line = strprintf("sae_pwe=%lld", v);
+		if (g == s.globals.end())
+			s.globals.push_back(line);
+		else
+			*g = line;
+		return true;
+	}
 	if (name != "passive_scan" && name != "update_config")
 		return false;
 	if (!parse_int(args, INT_MIN, INT_MAX, &v))
@@ -511,6 +533,25 @@ req_reconnect(sim &s, std::string_view, std::string &)
 	return true;
 }
 
+// The key management methods this build and its driver offer, in the
+// words of the daemon on mac80211_hwsim (no newline at the end); a build
+// without SAE and OWE leaves out both, and DPP, which needs them.
+static bool
+req_get_capability(sim &s, std::string_view args, std::string &reply)
+{
+	if (args != "key_mgmt")
+		return false;
+	reply = "NONE IEEE8021X WPA-EAP WPA-PSK WPA-EAP-SUITE-B "
+	    "WPA-EAP-SUITE-B-192";
+	if (!s.opt.no_wpa3)
+		reply += " OWE DPP";
+	reply += " FILS-SHA256 FILS-SHA384 FT-FILS-SHA256 FT-FILS-SHA384 FT-PSK "
+	    "FT-EAP";
+	if (!s.opt.no_wpa3)
+		reply += " SAE";
+	return true;
+}
+
 static bool
 req_terminate(sim &s, std::string_view, std::string &)
 {
@@ -536,6 +577,7 @@ static constexpr request_entry requests[] = {
 	{"DISABLE_NETWORK", MATCH_ARGS, req_disable_network},
 	{"SELECT_NETWORK", MATCH_ARGS, req_select_network},
 	{"SET", MATCH_ARGS, req_set},
+	{"GET_CAPABILITY", MATCH_ARGS, req_get_capability},
 	{"SAVE_CONFIG", MATCH_EXACT, req_save_config},
 	{"DISCONNECT", MATCH_EXACT, req_disconnect},
 	{"RECONNECT", MATCH_EXACT, req_reconnect},

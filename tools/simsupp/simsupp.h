@@ -30,6 +30,8 @@ enum : unsigned {
 	KM_WPA_EAP_SHA256 = 1u << 5,
 	KM_SAE = 1u << 6,
 	KM_OWE = 1u << 7,
+	// What a WEP access point offers: no network block asks for it.
+	KM_WEP = 1u << 8,
 };
 // What a network block has when it names no key_mgmt.
 inline constexpr unsigned KM_DEFAULT = KM_WPA_PSK | KM_WPA_EAP;
@@ -60,6 +62,8 @@ struct sim_network {
 	std::optional<std::string> bssid;     // as given, lower case
 	int priority;
 	int scan_ssid;
+	int ieee80211w;                       // 0 off, 1 optional, 2 required
+	int owe_only;
 	int disabled;                         // 0 enabled, 1 disabled, 2 P2P
 	int auth_failures;
 	int64_t disabled_until;               // monotonic ms; 0 when not
@@ -140,6 +144,7 @@ struct sim_options {
 	int flood;                // events sent ahead of every reply
 	int burst;                // events a SIGUSR2 sends, spread over
 	int burst_ms;             // this many milliseconds
+	bool no_wpa3;             // a build without SAE and OWE
 };
 
 struct sim {
@@ -226,6 +231,7 @@ void world_start(sim &s);
 void scan_finish(sim &s);
 int ap_find(sim &s, const sim_network &n, const std::vector<int> &freqs);
 unsigned ap_key_mgmt(const sim_ap &ap);
+unsigned network_akm_usable(const sim_network &n, const sim_ap &ap);
 bool ap_listed(const sim_ap &ap);
 std::string ap_ssid(const sim_ap &ap);
 

@@ -24,8 +24,9 @@ struct ap_entry {
 };
 
 // The built-in world: 2.4 and 5 GHz; open, PSK, WPA/WPA2, SAE, transition
-// mode and EAP; a hidden network; SSIDs with double-width characters, with
-// a quote and a backslash, with a control byte, with a byte that is not
+// mode, EAP, OWE, an OWE transition pair, WEP and a method the daemon does
+// not know; hidden networks; SSIDs with double-width characters, with a
+// quote and a backslash, with a control byte, with a byte that is not
 // UTF-8, and one made of NUL bytes.
 static constexpr ap_entry default_world[] = {
 	{"02:00:00:00:01:01", 2437, -42, "[WPA2-PSK-CCMP][ESS]", "Home"sv,
@@ -66,6 +67,18 @@ static constexpr ap_entry default_world[] = {
 	    "DIRECT-5a-Printer"sv, false, 100, "printme123", "", ""},
 	{"02:00:00:00:07:03", 5320, -68, "[ESS]", "Guest-5G"sv, false, 100,
 	    "", "", ""},
+	{"02:00:00:00:08:01", 2462, -80, "[WPA2-PSK-CCMP][ESS]", "Attic"sv,
+	    true, 100, "up-the-ladder", "", ""},
+	{"02:00:00:00:08:02", 5180, -81, "[WPA2-OWE-CCMP][ESS]", "Library"sv,
+	    false, 100, "", "", ""},
+	{"02:00:00:00:08:03", 2437, -82, "[ESS][OWE-TRANS-OPEN]", "Bistro"sv,
+	    false, 100, "", "", ""},
+	{"02:00:00:00:08:04", 2437, -83, "[WPA2-OWE-CCMP][ESS][OWE-TRANS]",
+	    "Bistro-OWE"sv, true, 100, "", "", ""},
+	{"02:00:00:00:08:05", 2412, -84, "[WEP][ESS]", "Oldtimer"sv, false, 100,
+	    "", "", ""},
+	{"02:00:00:00:08:06", 5200, -85, "[WPA2--CCMP][ESS]", "Mystery"sv,
+	    false, 100, "", "", ""},
 };
 
 // splitmix64: small, fast and the same everywhere for a given seed.
@@ -247,11 +260,19 @@ world_load(sim &s, const char *path, std::string &err)
 	return ok;
 }
 
+// What the access point offers.  The open side of an OWE transition pair
+// takes OWE too (the daemon goes on to the hidden side); WEP and a WPA or
+// RSN block whose method the daemon does not know offer nothing a network
+// block can ask for.
 unsigned
 ap_key_mgmt(const sim_ap &ap)
 {
 	unsigned km = 0;
 
+	if (ap.flags.find("[WEP]") != std::string::npos)
+		return KM_WEP;
+	if (ap.flags.find("[OWE-TRANS-OPEN]") != std::string::npos)
+		return KM_NONE | KM_OWE;
 	if (ap.flags.find("PSK") != std::string::npos)
 		km |= KM_PSK_ANY;
 	if (ap.flags.find("EAP") != std::string::npos)
@@ -260,7 +281,41 @@ ap_key_mgmt(const sim_ap &ap)
 		km |= KM_SAE;
 	if (ap.flags.find("OWE") != std::string::npos)
 		km |= KM_OWE;
+	if (km == 0 && (ap.flags.find("[WPA-") != std::string::npos ||
+	    ap.flags.find("[WPA2-") != std::string::npos ||
+	    ap.flags.find("[RSN-") != std::string::npos))
+		return KM_WEP;
 	return km != 0 ? km : KM_NONE;
+}
+
+// Whether the access point requires management frame protection: a WPA3
+// only or OWE only one does, a transition network only offers it.
+static bool
+ap_pmf_required(const sim_ap &ap)
+{
+	unsigned km = ap_key_mgmt(ap);
+
+	return (km & (KM_SAE | KM_OWE)) != 0 &&
+	    (km & (KM_PSK_ANY | KM_EAP_ANY | KM_NONE)) == 0;
+}
+
+// The methods network `n` may use with the access point: those both name,
+// without SAE and OWE when the network does not allow management frame
+// protection (both need it), and none when the access point requires the
+// protection and the network does not allow it.
+unsigned
+network_akm_usable(const sim_network &n, const sim_ap &ap)
+{
+	unsigned common = n.key_mgmt & ap_key_mgmt(ap);
+
+	if (n.ieee80211w == 0) {
+		if (ap_pmf_required(ap))
+			return 0;
+		common &= ~(KM_SAE | KM_OWE);
+	}
+	if (n.owe_only && (common & KM_OWE) == 0)
+		return 0;
+	return common;
 }
 
 bool
@@ -362,7 +417,7 @@ ap_find(sim &s, const sim_network &n, const std::vector<int> &freqs)
 		    ap.freq) == freqs.end()) ||
 		    (n.bssid && *n.bssid != mac_text(ap.bssid)))
 			continue;
-		unsigned common = n.key_mgmt & ap_key_mgmt(ap);
+		unsigned common = network_akm_usable(n, ap);
 		if (common == 0)
 			continue;
 		if ((common & (KM_NONE | KM_EAP_ANY | KM_OWE)) == 0 && !n.psk &&
