@@ -14,7 +14,9 @@
 
 using testing::ElementsAre;
 
-struct real_restart : real_e2e {
+using real_daemon_edges = fake_e2e;
+
+struct real_daemon_edges_restart : real_e2e {
 	void SetUp() override { daemon_start(test_data("six_networks.conf")); }
 };
 
@@ -23,7 +25,7 @@ struct real_restart : real_e2e {
 // the scan key's) finds its socket gone, corvid connects again, fetches
 // everything and says so, and the next press works on the new connection.
 // The terminal is tall enough to show every notification of the restart.
-TEST_F(real_restart, a_restart_is_survived)
+TEST_F(real_daemon_edges_restart, a_restart_is_survived)
 {
 	corvid_start(160, 90);
 	std::vector<std::string> before = screen_known_ssids(tmux_capture(&term));
@@ -59,7 +61,7 @@ TEST_F(real_restart, a_restart_is_survived)
 // A daemon that stops answering while it still sends an event every half
 // second: a terminating signal that comes while a request waits ends
 // corvid at once, cleanly, and the DETACH at exit does not wait long.
-TEST_F(fake_e2e, a_signal_ends_a_wait_for_a_hung_daemon)
+TEST_F(real_daemon_edges, a_signal_ends_a_wait_for_a_hung_daemon)
 {
 	corvid_start();
 	pid_t pid = tmux_pid(&term);

@@ -134,6 +134,8 @@ struct real_keys : real_e2e, testing::WithParamInterface<key_case> {
 	void SetUp() override { daemon_start(networks); }
 };
 
+using real_keys_e2e = real_e2e;
+
 TEST_P(real_keys, change_only_what_the_key_says)
 {
 	const key_case &c = GetParam();
@@ -176,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(, real_keys, testing::ValuesIn(key_cases),
 // read whole, Ctrl-End forgot the selected network, Ctrl-Up toggled
 // auto-connect, Shift-Left disconnected and Ctrl-Right in Network Scan
 // added a network; a pasted "f" forgets and "q" quits.
-TEST_F(real_e2e, modified_keys_and_pasted_text_change_nothing_saved)
+TEST_F(real_keys_e2e, modified_keys_and_pasted_text_change_nothing_saved)
 {
 	daemon_start(networks);
 	corvid_start();

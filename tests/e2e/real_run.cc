@@ -27,6 +27,8 @@ struct real_run : real_e2e {
 	void SetUp() override { daemon_start(test_data("six_networks.conf")); }
 };
 
+using real_run_fake = fake_e2e;
+
 TEST_F(real_run, shows_the_stored_networks_and_quits_cleanly)
 {
 	corvid_start();
@@ -110,10 +112,10 @@ PrintTo(const daemon_stop_case &c, std::ostream *os)
 	*os << c.name;
 }
 
-struct real_daemon_gone : real_run,
+struct real_run_daemon_gone : real_run,
     testing::WithParamInterface<daemon_stop_case> {};
 
-TEST_P(real_daemon_gone, ends_corvid_with_one_message)
+TEST_P(real_run_daemon_gone, ends_corvid_with_one_message)
 {
 	const daemon_stop_case &c = GetParam();
 	corvid_start();
@@ -141,11 +143,11 @@ TEST_P(real_daemon_gone, ends_corvid_with_one_message)
 	expect_terminal_restored(&term);
 }
 
-INSTANTIATE_TEST_SUITE_P(, real_daemon_gone,
+INSTANTIATE_TEST_SUITE_P(, real_run_daemon_gone,
     testing::ValuesIn(daemon_stop_cases),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(fake_e2e, empty_datagram_means_the_socket_closed)
+TEST_F(real_run_fake, empty_datagram_means_the_socket_closed)
 {
 	corvid_start();
 	ASSERT_TRUE(fake_daemon_send(&daemon, ""));
@@ -160,7 +162,7 @@ TEST_F(fake_e2e, empty_datagram_means_the_socket_closed)
 // runs in makes it fetch the status again, and only the status.  Each step
 // gives the daemon a new address to report, so the screen shows whether
 // the status box was refreshed.
-TEST_F(fake_e2e, address_changes_refresh_the_status)
+TEST_F(real_run_fake, address_changes_refresh_the_status)
 {
 	std::string why;
 	if (!e2e_netns_make(&ns, &why))

@@ -57,6 +57,10 @@ struct real_signals : real_e2e, testing::WithParamInterface<signal_case> {
 	void SetUp() override { daemon_start(test_data("six_networks.conf")); }
 };
 
+using real_signals_fake = fake_e2e;
+
+using real_signals_e2e = real_e2e;
+
 TEST_P(real_signals, end_corvid_cleanly)
 {
 	const signal_case &c = GetParam();
@@ -86,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(, real_signals, testing::ValuesIn(signal_cases),
     [](const auto &info) { return std::string(info.param.name); });
 
 // The way out also tells the daemon that its monitor is going.
-TEST_F(fake_e2e, a_signal_detaches_the_monitor)
+TEST_F(real_signals_fake, a_signal_detaches_the_monitor)
 {
 	corvid_start();
 	pid_t pid = tmux_pid(&term);
@@ -120,7 +124,7 @@ pane_stty(tmux_session *term)
 // SIGTSTP gives the terminal back and stops; SIGCONT takes it again and
 // redraws.  Left stopped raw on the alternate screen, the shell the user
 // comes back to would be unusable.
-TEST_F(real_e2e, stop_and_continue_give_the_terminal_back_and_take_it_again)
+TEST_F(real_signals_e2e, stop_and_continue_give_the_terminal_back_and_take_it_again)
 {
 	daemon_start(test_data("six_networks.conf"));
 	corvid_start();

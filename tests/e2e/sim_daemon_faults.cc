@@ -74,9 +74,9 @@ PrintTo(const death_case &c, std::ostream *os)
 	*os << c.name;
 }
 
-struct sim_daemon_death : testing::TestWithParam<death_case> {};
+struct sim_daemon_faults_death : testing::TestWithParam<death_case> {};
 
-TEST_P(sim_daemon_death, corvid_ends_cleanly)
+TEST_P(sim_daemon_faults_death, corvid_ends_cleanly)
 {
 	const death_case &c = GetParam();
 	sim_run r;
@@ -107,7 +107,7 @@ TEST_P(sim_daemon_death, corvid_ends_cleanly)
 	expect_config_kept(&r);
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, sim_daemon_death,
+INSTANTIATE_TEST_SUITE_P(cases, sim_daemon_faults_death,
     testing::ValuesIn(death_cases),
     [](const testing::TestParamInfo<death_case> &i) {
 	return std::string(i.param.name);
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(cases, sim_daemon_death,
 // screen keeps being redrawn (a resize, an expiring notification).  Once
 // the daemon answers again, so does corvid's next request, after a PING
 // has cleared whatever the daemon still owed.
-TEST(sim_daemon_hang, corvid_stays_alive_and_recovers)
+TEST(sim_daemon_faults_hang, corvid_stays_alive_and_recovers)
 {
 	sim_run r;
 	sim_run_guard guard{&r};
@@ -168,7 +168,7 @@ TEST(sim_daemon_hang, corvid_stays_alive_and_recovers)
 // Replies that all come 200 ms late, within the time-out: corvid starts,
 // scans and quits as usual; the events that overtake replies are dropped
 // on the way, and no request gives up.
-TEST(sim_daemon_slow, replies_late_within_the_time_out)
+TEST(sim_daemon_faults_slow, replies_late_within_the_time_out)
 {
 	sim_run r;
 	sim_run_guard guard{&r};
@@ -227,9 +227,9 @@ find_from(const std::vector<std::string> &v, const std::string &s,
 	return v.size();
 }
 
-struct sim_late_reply : testing::TestWithParam<late_case> {};
+struct sim_daemon_faults_late_reply : testing::TestWithParam<late_case> {};
 
-TEST_P(sim_late_reply, is_never_taken_for_another)
+TEST_P(sim_daemon_faults_late_reply, is_never_taken_for_another)
 {
 	const late_case &c = GetParam();
 	fake_daemon d;
@@ -331,7 +331,7 @@ TEST_P(sim_late_reply, is_never_taken_for_another)
 		expect_ended(&r, seen, 0, {}, patience(5000));
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, sim_late_reply, testing::ValuesIn(late_cases),
+INSTANTIATE_TEST_SUITE_P(cases, sim_daemon_faults_late_reply, testing::ValuesIn(late_cases),
     [](const testing::TestParamInfo<late_case> &i) {
 	return std::string(i.param.name);
 });
@@ -339,7 +339,7 @@ INSTANTIATE_TEST_SUITE_P(cases, sim_late_reply, testing::ValuesIn(late_cases),
 // 10,000 event messages in 10 seconds: corvid keeps serving the keys and
 // redrawing while they come, its memory stays bounded (the notification
 // list is capped), and afterwards it still hears the daemon.
-TEST(sim_event_flood, ten_thousand_in_ten_seconds)
+TEST(sim_daemon_faults_flood, ten_thousand_in_ten_seconds)
 {
 	sim_run r;
 	sim_run_guard guard{&r};

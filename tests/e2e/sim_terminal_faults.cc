@@ -65,7 +65,7 @@ burst_ending(int width, int height)
 // horizontal scroll is limited to the width reached, and the last frame is
 // laid out for the last size.  Nothing is written that a terminal would
 // not understand.
-TEST(sim_terminal, window_size_burst)
+TEST(sim_terminal_faults, window_size_burst)
 {
 	sim_run r;
 	sim_run_guard guard{&r};
@@ -147,9 +147,9 @@ static const hangup_case hangup_cases[] = {
 	{"search", {"/"}, "hom", "/hom"},
 };
 
-struct sim_hangup : testing::TestWithParam<hangup_case> {};
+struct sim_terminal_faults_hangup : testing::TestWithParam<hangup_case> {};
 
-TEST_P(sim_hangup, corvid_ends_and_cleans_up)
+TEST_P(sim_terminal_faults_hangup, corvid_ends_and_cleans_up)
 {
 	const hangup_case &c = GetParam();
 	sim_run r;
@@ -181,7 +181,7 @@ TEST_P(sim_hangup, corvid_ends_and_cleans_up)
 	expect_config_kept(&r);
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, sim_hangup, testing::ValuesIn(hangup_cases),
+INSTANTIATE_TEST_SUITE_P(cases, sim_terminal_faults_hangup, testing::ValuesIn(hangup_cases),
     [](const testing::TestParamInfo<hangup_case> &i) {
 	return std::string(i.param.name);
 });

@@ -124,7 +124,7 @@ ends_with(const std::string &s, const std::string &tail)
 	return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-TEST(StartUp, TheCommandLineAndTheChecksBeforeTheScreen)
+TEST(app_startup, TheCommandLineAndTheChecksBeforeTheScreen)
 {
 	core_pty tty;
 	ASSERT_TRUE(tty.open(34, 80, false));
@@ -280,7 +280,7 @@ struct run_session {
 // taken, ends the program through the normal way out: the private socket
 // directory goes, the terminal is left alone.  Its default action would
 // leave the directory behind.
-TEST(Run, ASignalDuringASlowStartUpRemovesWhatItMade)
+TEST(app_startup_run, ASignalDuringASlowStartUpRemovesWhatItMade)
 {
 	const std::pair<int, const char *> signals[] = {
 		{ SIGINT, "SIGINT" }, { SIGTERM, "SIGTERM" }, { SIGQUIT, "SIGQUIT" } };
@@ -316,7 +316,7 @@ TEST(Run, ASignalDuringASlowStartUpRemovesWhatItMade)
 	}
 }
 
-TEST(Run, FromStartUpToTheEndTheTerminalIsTakenAndGivenBack)
+TEST(app_startup_run, FromStartUpToTheEndTheTerminalIsTakenAndGivenBack)
 {
 	const struct {
 		const char *how;
@@ -375,9 +375,9 @@ TEST(Run, FromStartUpToTheEndTheTerminalIsTakenAndGivenBack)
 	}
 }
 
-struct app_test : core_test {};
+struct app_startup_screen : core_test {};
 
-TEST_F(app_test, TheSizeGivesTheLayoutNumbers)
+TEST_F(app_startup_screen, TheSizeGivesTheLayoutNumbers)
 {
 	const struct {
 		int rows, cols;
@@ -407,7 +407,7 @@ TEST_F(app_test, TheSizeGivesTheLayoutNumbers)
 	EXPECT_EQ(tty.output(), "") << "a known size needs no query";
 }
 
-TEST_F(app_test, WithoutAColumnCountTheTerminalIsAskedWhereTheCursorStops)
+TEST_F(app_startup_screen, WithoutAColumnCountTheTerminalIsAskedWhereTheCursorStops)
 {
 	const struct {
 		const char *reply;           // nullptr: no answer at all
@@ -447,7 +447,7 @@ TEST_F(app_test, WithoutAColumnCountTheTerminalIsAskedWhereTheCursorStops)
 // While the screen is up, the client's warnings would flash into the frame
 // and be gone at the next redraw: they come out, in order, under the final
 // message's summary instead.
-TEST_F(app_test, WarningsWhileTheScreenIsUpComeOutBeforeTheFinalMessage)
+TEST_F(app_startup_screen, WarningsWhileTheScreenIsUpComeOutBeforeTheFinalMessage)
 {
 	connect();
 	change_world([](fake_world *w) { w->fail = { "SCAN" }; });
@@ -463,7 +463,7 @@ TEST_F(app_test, WarningsWhileTheScreenIsUpComeOutBeforeTheFinalMessage)
 	EXPECT_NE(stderr_end().find("failed to initiate scan"), std::string::npos);
 }
 
-TEST_F(app_test, AFatalErrorLeavesTheScreenAndRestoresTheTerminalFirst)
+TEST_F(app_startup_screen, AFatalErrorLeavesTheScreenAndRestoresTheTerminalFirst)
 {
 	struct termios raw;
 	ASSERT_EQ(tcgetattr(tty.slave, &raw), 0);

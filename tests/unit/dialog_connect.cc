@@ -24,7 +24,7 @@ operator+(strings a, const strings &b)
 // Three stored networks (current, enabled, disabled) and one access point
 // of each kind, strongest first: an open network, a stored one, an EAP
 // network, a PSK network and an open one heard at no known frequency.
-struct connect_test : core_test {
+struct dialog_connect : core_test {
 	void SetUp() override
 	{
 		core_test::SetUp();
@@ -58,7 +58,7 @@ struct connect_test : core_test {
 const strings others = { "DISABLE_NETWORK 0", "ENABLE_NETWORK 1",
 	"DISABLE_NETWORK 2", "SET update_config 1", "SAVE_CONFIG" };
 
-TEST_F(connect_test, EachKindOfNetworkIsCreatedConfiguredAndSelected)
+TEST_F(dialog_connect, EachKindOfNetworkIsCreatedConfiguredAndSelected)
 {
 	const struct {
 		size_t row;
@@ -104,7 +104,7 @@ TEST_F(connect_test, EachKindOfNetworkIsCreatedConfiguredAndSelected)
 	}
 }
 
-TEST_F(connect_test, AStoredNetworkIsSelectedWithoutADialog)
+TEST_F(dialog_connect, AStoredNetworkIsSelectedWithoutADialog)
 {
 	connect_row(1);
 	// No network is created; the scan result's frequency is used.
@@ -114,7 +114,7 @@ TEST_F(connect_test, AStoredNetworkIsSelectedWithoutADialog)
 	EXPECT_EQ(tty.output().find("Enter the"), std::string::npos);
 }
 
-TEST_F(connect_test, AStoredNetworkHiddenByTheSearchIsNotFound)
+TEST_F(dialog_connect, AStoredNetworkHiddenByTheSearchIsNotFound)
 {
 	change_world([](fake_world *w) {
 		world_networks(w, { { 0, "Home", 5, "[CURRENT]" }, { 1, "Work", 3 },
@@ -147,7 +147,7 @@ TEST_F(connect_test, AStoredNetworkHiddenByTheSearchIsNotFound)
 	    "SET update_config 1", "SAVE_CONFIG" }));
 }
 
-TEST_F(connect_test, ACancelledDialogRemovesTheNewNetworkAndStopsQuietly)
+TEST_F(dialog_connect, ACancelledDialogRemovesTheNewNetworkAndStopsQuietly)
 {
 	const strings created = { "ADD_NETWORK" };
 	const struct {
@@ -177,7 +177,7 @@ TEST_F(connect_test, ACancelledDialogRemovesTheNewNetworkAndStopsQuietly)
 	}
 }
 
-TEST_F(connect_test, TheDialogsAreDrawnWithTheirPromptsAndMasks)
+TEST_F(dialog_connect, TheDialogsAreDrawnWithTheirPromptsAndMasks)
 {
 	// Keys already read are taken before a frame is drawn, so each is
 	// typed once the frame before it shows.
@@ -214,7 +214,7 @@ TEST_F(connect_test, TheDialogsAreDrawnWithTheirPromptsAndMasks)
 	EXPECT_GT(out.find("\e[100m******  "), pass);
 }
 
-TEST_F(connect_test, AScanEventDuringADialogDoesNotChangeTheNetworkUsed)
+TEST_F(dialog_connect, AScanEventDuringADialogDoesNotChangeTheNetworkUsed)
 {
 	app.tables[SECTION_SCAN].sel = 3;   // Flat, 2462
 	tty.type("c");
@@ -250,7 +250,7 @@ TEST_F(connect_test, AScanEventDuringADialogDoesNotChangeTheNetworkUsed)
 	    "Connecting to Flat [freq=2462]" }));
 }
 
-TEST_F(connect_test, AFailedStepEndsTheProgramWithItsMessage)
+TEST_F(dialog_connect, AFailedStepEndsTheProgramWithItsMessage)
 {
 	const struct {
 		size_t row;
@@ -289,7 +289,7 @@ TEST_F(connect_test, AFailedStepEndsTheProgramWithItsMessage)
 	}
 }
 
-TEST_F(connect_test, ACredentialTooLongForTheRequestIsRefusedByItsDialog)
+TEST_F(dialog_connect, ACredentialTooLongForTheRequestIsRefusedByItsDialog)
 {
 	// The dialogs take what the request for network 3 carries, 102 bytes:
 	// 103 are refused with that limit, and the program goes on.
@@ -309,7 +309,7 @@ TEST_F(connect_test, ACredentialTooLongForTheRequestIsRefusedByItsDialog)
 
 // What the flow sends for the networks beyond open, PSK and EAP, and what
 // it refuses to add.
-TEST_F(connect_test, NewerKindsOfNetwork)
+TEST_F(dialog_connect, NewerKindsOfNetwork)
 {
 	change_world([](fake_world *w) {
 		world_networks(w, { { 0, "Home", 5, "[CURRENT]" }, { 1, "Work", 3 },
@@ -367,7 +367,7 @@ TEST_F(connect_test, NewerKindsOfNetwork)
 	}
 }
 
-TEST_F(connect_test, WithoutSaeOrOweInTheDaemon)
+TEST_F(dialog_connect, WithoutSaeOrOweInTheDaemon)
 {
 	change_world([](fake_world *w) {
 		world_scan(w, { { "Wpa3", -40, 2412, "[WPA2-SAE-CCMP][ESS]" },
@@ -392,7 +392,7 @@ TEST_F(connect_test, WithoutSaeOrOweInTheDaemon)
 	    "SELECT_NETWORK 3 freq=2462" } + others));
 }
 
-TEST_F(connect_test, ARefusedPassphraseIsAskedAgain)
+TEST_F(dialog_connect, ARefusedPassphraseIsAskedAgain)
 {
 	// Home (id 0) is stored; the daemon refused its passphrase.
 	const std::string wrong = "<3>CTRL-EVENT-SSID-TEMP-DISABLED id=0 ssid=\"Home\" "
@@ -418,7 +418,7 @@ TEST_F(connect_test, ARefusedPassphraseIsAskedAgain)
 
 // A network the flow added but did not save is removed on the way out,
 // whatever ends the program: the next save, by anyone, would write it.
-TEST_F(connect_test, ANetworkAddedButNotSavedIsRemovedOnTheWayOut)
+TEST_F(dialog_connect, ANetworkAddedButNotSavedIsRemovedOnTheWayOut)
 {
 	const struct {
 		const char *refused;
@@ -467,7 +467,7 @@ frames_in(const std::string &out)
 // Text pasted into the password dialog is text: its line breaks and the
 // lines after them never press Enter or reach the main screen, and the
 // whole paste is drawn once, not once a byte.
-TEST_F(connect_test, APasteIsTextForTheDialogAndDrawnOnce)
+TEST_F(dialog_connect, APasteIsTextForTheDialogAndDrawnOnce)
 {
 	std::string big;
 	while (big.size() < 10240)
@@ -526,7 +526,7 @@ TEST_F(connect_test, APasteIsTextForTheDialogAndDrawnOnce)
 
 // Pasted on the main screen, text is no keys: nothing is sent, nothing
 // moves.
-TEST_F(connect_test, APasteOnTheMainScreenDoesNothing)
+TEST_F(dialog_connect, APasteOnTheMainScreenDoesNothing)
 {
 	app.section = SECTION_KNOWN;
 	press("\e[200~fsacq\r\x01\x18jd\e[201~", 12);

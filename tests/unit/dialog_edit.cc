@@ -46,7 +46,7 @@ struct dialog_run {
 	std::string text() const { return std::string(data.input, data.ed.len); }
 };
 
-TEST(DialogEdit, EnterBelowTheMinimumKeepsTheDialogOpen)
+TEST(dialog_edit, EnterBelowTheMinimumKeepsTheDialogOpen)
 {
 	dialog_run d(8, 63);
 	d.keys({"\r", "1", "2", "3", "4", "5", "6", "7", "\r"});
@@ -57,7 +57,7 @@ TEST(DialogEdit, EnterBelowTheMinimumKeepsTheDialogOpen)
 	EXPECT_STREQ(app.dialog_text, "12345678");
 }
 
-TEST(DialogEdit, TooLongATextIsRejectedWithANotification)
+TEST(dialog_edit, TooLongATextIsRejectedWithANotification)
 {
 	dialog_run d(8, 63);
 	d.keys(std::vector<std::string>(64, "x"));
@@ -68,7 +68,7 @@ TEST(DialogEdit, TooLongATextIsRejectedWithANotification)
 	EXPECT_STREQ(app.notifications.first->text, "Input must not exceed 63 characters");
 }
 
-TEST(DialogEdit, EscapeCancelsAndWipes)
+TEST(dialog_edit, EscapeCancelsAndWipes)
 {
 	dialog_run d(0, 256);
 	d.keys({"s", "e", "c", "\e"});
@@ -80,7 +80,7 @@ TEST(DialogEdit, EscapeCancelsAndWipes)
 
 // A credential is never left with half a character: the field is masked,
 // so nobody would see it.
-TEST(DialogEdit, BackspaceDropsTheWholeCharacterAndCtrlUTheWholeText)
+TEST(dialog_edit, BackspaceDropsTheWholeCharacterAndCtrlUTheWholeText)
 {
 	dialog_run d(0, 256);
 	d.keys({"j", "o", "s", "\xc3", "\xa9", "\x7f"});
@@ -94,14 +94,14 @@ TEST(DialogEdit, BackspaceDropsTheWholeCharacterAndCtrlUTheWholeText)
 	EXPECT_EQ(d.results, (std::vector<int>(13, 0)));
 }
 
-TEST(DialogEdit, LettersAreNotFoldedAndControlKeysAreNotText)
+TEST(dialog_edit, LettersAreNotFoldedAndControlKeysAreNotText)
 {
 	dialog_run d(0, 256);
 	d.keys({"Q", "q", "\t", "\n", "\x01", "\e[A", "\e[6~", " "});
 	EXPECT_EQ(d.text(), "Qq ");
 }
 
-TEST(DialogEdit, TypingPastTheBufferKeepsItsFirstBytesAndStaysTerminated)
+TEST(dialog_edit, TypingPastTheBufferKeepsItsFirstBytesAndStaysTerminated)
 {
 	dialog_run d(0, 256);
 	std::string keys(DIALOG_INPUT_MAX + 50, 'k');

@@ -13,7 +13,7 @@ drawn(F draw)
 	return sbuf_string(sb);
 }
 
-TEST(draw_box_title, fill_and_corners)
+TEST(draw_primitives_box_title, fill_and_corners)
 {
 	ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
 	struct {
@@ -52,7 +52,7 @@ wide_row(size_t hscroll, size_t width, const wchar_t *fmt, const char *arg)
 	});
 }
 
-TEST(print_wide_row, clipping_and_fill)
+TEST(draw_primitives_wide_row, clipping_and_fill)
 {
 	ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
 	std::string digits;
@@ -81,7 +81,7 @@ TEST(print_wide_row, clipping_and_fill)
 		    << c.hscroll << "/" << c.width << " " << c.text;
 }
 
-TEST(print_wide_row, wide_arguments_and_widths)
+TEST(draw_primitives_wide_row, wide_arguments_and_widths)
 {
 	ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
 	std::string got = drawn([](struct sbuf *sb) {
@@ -94,7 +94,7 @@ TEST(print_wide_row, wide_arguments_and_widths)
 // A row with double-width text is scrolled, clipped and filled by the
 // columns the caller reserved, so that its columns stay under those of
 // narrow rows and its border stays in place.
-TEST(print_wide_row, double_width_text_keeps_its_columns)
+TEST(draw_primitives_wide_row, double_width_text_keeps_its_columns)
 {
 	ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
 	// "ab東京cd": 6 characters, 8 columns; width w - 2 reserves w columns.
@@ -119,7 +119,7 @@ TEST(print_wide_row, double_width_text_keeps_its_columns)
 		    << c.hscroll << "/" << c.width;
 }
 
-TEST(print_wide_row, unconvertible_text_appends_nothing_or_stops)
+TEST(draw_primitives_wide_row, unconvertible_text_appends_nothing_or_stops)
 {
 	ASSERT_NE(setlocale(LC_ALL, "C"), nullptr);
 	// The bars cannot be written in the C locale: nothing at all.
@@ -134,7 +134,7 @@ TEST(print_wide_row, unconvertible_text_appends_nothing_or_stops)
 	}), "ab    ");
 }
 
-TEST(text_width, display_and_extra)
+TEST(draw_primitives_text_width, display_and_extra)
 {
 	ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
 	struct {
@@ -178,7 +178,7 @@ note_box(int top, int col, int n, const std::vector<std::string> &lines)
 	    "H╰" + repeat("─", n + 2) + "╯\r\n\e[39m";
 }
 
-TEST(draw_notifications, wrapping)
+TEST(draw_primitives_notifications, wrapping)
 {
 	std::string a36(36, 'a'), a37(37, 'a');
 	std::string spaced = std::string(30, 'b') + " " + std::string(9, 'c');
@@ -212,7 +212,7 @@ TEST(draw_notifications, wrapping)
 	}
 }
 
-TEST(draw_notifications, stack_newest_first_up_to_two_thirds)
+TEST(draw_primitives_notifications, stack_newest_first_up_to_two_thirds)
 {
 	struct {
 		int rows;
@@ -240,7 +240,7 @@ TEST(draw_notifications, stack_newest_first_up_to_two_thirds)
 // A box never reaches below the terminal's last row, where a line end would
 // scroll the frame's top rows away: a text too long for it is cut, its
 // last line ending in an ellipsis and its bottom border kept.
-TEST(draw_notifications, a_long_text_is_cut_to_the_terminal)
+TEST(draw_primitives_notifications, a_long_text_is_cut_to_the_terminal)
 {
 	const struct {
 		int rows, cols;
@@ -274,7 +274,7 @@ TEST(draw_notifications, a_long_text_is_cut_to_the_terminal)
 	}
 }
 
-TEST(draw_notifications, long_texts_and_hostile_bytes)
+TEST(draw_primitives_notifications, long_texts_and_hostile_bytes)
 {
 	screen_setup(34, 80);
 	std::string evil = "<3>x\e[2J\a\xc2\x9b\xff" + std::string(600, 'z');
@@ -314,7 +314,7 @@ dialog_box(const std::string &field)
 	    "╯\e[39m";
 }
 
-TEST(draw_dialog, field)
+TEST(draw_primitives_dialog, field)
 {
 	std::string t40 = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
 	std::string ae19x = repeat("ä", 19) + "x";
@@ -350,7 +350,7 @@ TEST(draw_dialog, field)
 	}
 }
 
-TEST(draw_dialog, centred_over_the_block)
+TEST(draw_primitives_dialog, centred_over_the_block)
 {
 	screen_setup(34, 80);
 	known_add("HomeNet");

@@ -81,7 +81,7 @@ random_row(std::mt19937 &rng, int kind)
 	}
 }
 
-TEST(print_wide_row, stack_and_stream_paths_agree)
+TEST(draw_row_paths, stack_and_stream_paths_agree)
 {
 	struct {
 		const char *locale;
@@ -104,7 +104,7 @@ TEST(print_wide_row, stack_and_stream_paths_agree)
 
 // The edges of the stack buffer: 511 characters and the terminator fit,
 // one more goes through the stream; both give the whole row.
-TEST(print_wide_row, rows_at_the_stack_limit)
+TEST(draw_row_paths, rows_at_the_stack_limit)
 {
 	ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
 	for (size_t len : {510, 511, 512, 513, 2000}) {
@@ -129,7 +129,7 @@ reference_width(const char *text, bool extra)
 	return extra ? cols - static_cast<int>(n) : cols;
 }
 
-TEST(text_width, ascii_shortcut_agrees_with_the_locale)
+TEST(draw_row_paths_text_width, ascii_shortcut_agrees_with_the_locale)
 {
 	static const char *const ascii[] = {"a", "Z", " ", "~", "7"};
 	for (const char *locale : {"C.UTF-8", "C"}) {

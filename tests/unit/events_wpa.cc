@@ -11,7 +11,7 @@ namespace {
 
 using strings = std::vector<std::string>;
 
-struct events_test : core_test {
+struct events_wpa : core_test {
 	void SetUp() override
 	{
 		core_test::SetUp();
@@ -29,7 +29,7 @@ struct events_test : core_test {
 	}
 };
 
-TEST_F(events_test, EachMessageRefreshesTheStatusAndAtMostTheListItConcerns)
+TEST_F(events_wpa, EachMessageRefreshesTheStatusAndAtMostTheListItConcerns)
 {
 	const strings status = { "STATUS" };
 	const strings scan = { "STATUS", "SCAN_RESULTS" };
@@ -65,7 +65,7 @@ TEST_F(events_test, EachMessageRefreshesTheStatusAndAtMostTheListItConcerns)
 	}
 }
 
-TEST_F(events_test, ARefreshKeepsTheRowNumberWithinTheNewCount)
+TEST_F(events_wpa, ARefreshKeepsTheRowNumberWithinTheNewCount)
 {
 	std::vector<core_ap> ten;
 	for (int i = 0; i < 10; i++)
@@ -103,7 +103,7 @@ TEST_F(events_test, ARefreshKeepsTheRowNumberWithinTheNewCount)
 	EXPECT_EQ(known_ssids(), strings{ "Home" });
 }
 
-TEST_F(events_test, ARefreshedListIsSortedAndFilteredByItsSectionsText)
+TEST_F(events_wpa, ARefreshedListIsSortedAndFilteredByItsSectionsText)
 {
 	change_world([&](fake_world *w) {
 		world_scan(w, { { "Office", -30 }, { "HOME-5G", -60 },
@@ -122,7 +122,7 @@ TEST_F(events_test, ARefreshedListIsSortedAndFilteredByItsSectionsText)
 	EXPECT_EQ(scan_ssids(), (strings{ "MyHome", "HOME-5G" }));
 }
 
-TEST_F(events_test, ALongMessageIsCutBeforeItIsReadOrShown)
+TEST_F(events_wpa, ALongMessageIsCutBeforeItIsReadOrShown)
 {
 	std::string msg = "<3>CTRL-EVENT-SCAN-STARTED " + std::string(5000, 'x');
 	event(msg);
@@ -135,7 +135,7 @@ TEST_F(events_test, ALongMessageIsCutBeforeItIsReadOrShown)
 	EXPECT_EQ(sent(), strings{ "STATUS" });
 }
 
-TEST_F(events_test, AReadinessWithNothingToReadChangesNothing)
+TEST_F(events_wpa, AReadinessWithNothingToReadChangesNothing)
 {
 	// A request may drain the socket between the readiness and the read.
 	EXPECT_EQ(handle_wpa_event(nullptr), 0);
@@ -143,7 +143,7 @@ TEST_F(events_test, AReadinessWithNothingToReadChangesNothing)
 	EXPECT_TRUE(notes().empty());
 }
 
-TEST_F(events_test, AZeroLengthDatagramEndsTheProgram)
+TEST_F(events_wpa, AZeroLengthDatagramEndsTheProgram)
 {
 	ASSERT_TRUE(fake_daemon_send(&daemon, ""));
 	CORE_EXPECT_EXIT(handle_wpa_event(nullptr), testing::ExitedWithCode(1),
@@ -152,7 +152,7 @@ TEST_F(events_test, AZeroLengthDatagramEndsTheProgram)
 	EXPECT_TRUE(tty.wait_for("\e[?1049l\e[?25h"));
 }
 
-TEST_F(events_test, ARefreshThatGetsNoAnswerEndsTheProgram)
+TEST_F(events_wpa, ARefreshThatGetsNoAnswerEndsTheProgram)
 {
 	const struct {
 		const char *event;
@@ -182,12 +182,12 @@ TEST_F(events_test, ARefreshThatGetsNoAnswerEndsTheProgram)
 }
 
 // The notification list on its own.
-struct notifications_test : testing::Test {
+struct events_wpa_notifications : testing::Test {
 	void SetUp() override { app_reset(); }
 	void TearDown() override { clear_notifications(&app.notifications); }
 };
 
-TEST_F(notifications_test, EntriesAreOwnCopiesOldestFirst)
+TEST_F(events_wpa_notifications, EntriesAreOwnCopiesOldestFirst)
 {
 	char text[] = "first";
 	notify(&app.notifications, text);
@@ -197,7 +197,7 @@ TEST_F(notifications_test, EntriesAreOwnCopiesOldestFirst)
 	EXPECT_EQ(notes(), (strings{ "first", "Connecting to Cafe [freq=2412]", "" }));
 }
 
-TEST_F(notifications_test, AFullListDropsItsOldestEntry)
+TEST_F(events_wpa_notifications, AFullListDropsItsOldestEntry)
 {
 	for (int i = 0; i < 70; i++)
 		notify(&app.notifications, std::to_string(i).c_str());
@@ -207,7 +207,7 @@ TEST_F(notifications_test, AFullListDropsItsOldestEntry)
 	EXPECT_EQ(v.back(), "69");
 }
 
-TEST_F(notifications_test, ClearingAndExpiryLeaveAListThatStillWorks)
+TEST_F(events_wpa_notifications, ClearingAndExpiryLeaveAListThatStillWorks)
 {
 	clear_notifications(&app.notifications);   // empty: nothing happens
 	notification_expire(&app.notifications);

@@ -14,7 +14,7 @@ using strings = std::vector<std::string>;
 
 // Three stored networks (current, enabled, disabled, highest priority
 // first) and three access points (strongest first).
-struct keys_test : core_test {
+struct keys_actions : core_test {
 	void SetUp() override
 	{
 		core_test::SetUp();
@@ -43,7 +43,7 @@ snapshot(void)
 	    app.show_help, notes() };
 }
 
-TEST_F(keys_test, QuitLeavesTheScreenAndExitsWithZeroWhateverIsShown)
+TEST_F(keys_actions, QuitLeavesTheScreenAndExitsWithZeroWhateverIsShown)
 {
 	const struct {
 		const char *key;
@@ -63,7 +63,7 @@ TEST_F(keys_test, QuitLeavesTheScreenAndExitsWithZeroWhateverIsShown)
 	EXPECT_TRUE(sent().empty());
 }
 
-TEST_F(keys_test, ATooSmallTerminalIgnoresEveryKeyButQuit)
+TEST_F(keys_actions, ATooSmallTerminalIgnoresEveryKeyButQuit)
 {
 	app.too_small = true;
 	notify(&app.notifications, "n");
@@ -75,7 +75,7 @@ TEST_F(keys_test, ATooSmallTerminalIgnoresEveryKeyButQuit)
 	EXPECT_TRUE(sent().empty());
 }
 
-TEST_F(keys_test, WithHelpShownOnlyHCloseItAndTheOthersDoNothing)
+TEST_F(keys_actions, WithHelpShownOnlyHCloseItAndTheOthersDoNothing)
 {
 	press("h");
 	ASSERT_TRUE(app.show_help);
@@ -89,7 +89,7 @@ TEST_F(keys_test, WithHelpShownOnlyHCloseItAndTheOthersDoNothing)
 	EXPECT_FALSE(app.show_help);
 }
 
-TEST_F(keys_test, KeysWithoutAnActionChangeNothing)
+TEST_F(keys_actions, KeysWithoutAnActionChangeNothing)
 {
 	app.tables[SECTION_KNOWN].sel = 1;
 	app.hscroll = 2;
@@ -103,7 +103,7 @@ TEST_F(keys_test, KeysWithoutAnActionChangeNothing)
 	EXPECT_TRUE(sent().empty());
 }
 
-TEST_F(keys_test, SectionsHelpAndNotificationsKeys)
+TEST_F(keys_actions, SectionsHelpAndNotificationsKeys)
 {
 	press("\t");
 	EXPECT_EQ(app.section, SECTION_SCAN);
@@ -119,7 +119,7 @@ TEST_F(keys_test, SectionsHelpAndNotificationsKeys)
 }
 
 // Selection arithmetic on lists made up in place.
-struct selection_test : testing::Test {
+struct keys_actions_selection : testing::Test {
 	core_pty tty;
 	void SetUp() override
 	{
@@ -151,7 +151,7 @@ struct selection_test : testing::Test {
 	}
 };
 
-TEST_F(selection_test, MovesWrapsAndPagesInTheActiveSectionOnly)
+TEST_F(keys_actions_selection, MovesWrapsAndPagesInTheActiveSectionOnly)
 {
 	const struct {
 		section_id section;
@@ -198,7 +198,7 @@ TEST_F(selection_test, MovesWrapsAndPagesInTheActiveSectionOnly)
 	}
 }
 
-TEST_F(selection_test, TheScrollKeysStopShortOfTheWindowLimit)
+TEST_F(keys_actions_selection, TheScrollKeysStopShortOfTheWindowLimit)
 {
 	const struct {
 		int cols;
@@ -229,7 +229,7 @@ TEST_F(selection_test, TheScrollKeysStopShortOfTheWindowLimit)
 	}
 }
 
-TEST_F(keys_test, EveryActionSendsItsRequestsInOrder)
+TEST_F(keys_actions, EveryActionSendsItsRequestsInOrder)
 {
 	const strings save = { "SET update_config 1", "SAVE_CONFIG" };
 	auto then = [](strings a, const strings &b) {
@@ -273,7 +273,7 @@ TEST_F(keys_test, EveryActionSendsItsRequestsInOrder)
 	EXPECT_EQ(notes(), strings{ "Starting scan..." });
 }
 
-TEST_F(keys_test, OnAnEmptyListOnlyTheSaveOfTheAutoConnectKeyRemains)
+TEST_F(keys_actions, OnAnEmptyListOnlyTheSaveOfTheAutoConnectKeyRemains)
 {
 	change_world([](fake_world *w) { world_networks(w, {}); });
 	refresh_known();
@@ -286,7 +286,7 @@ TEST_F(keys_test, OnAnEmptyListOnlyTheSaveOfTheAutoConnectKeyRemains)
 	EXPECT_EQ(sent(), (strings{ "SET update_config 1", "SAVE_CONFIG" }));
 }
 
-TEST_F(keys_test, AFailedScanStillShowsItsNotificationAndGoesOn)
+TEST_F(keys_actions, AFailedScanStillShowsItsNotificationAndGoesOn)
 {
 	change_world([](fake_world *w) {
 		w->fail = { "SET passive_scan 1", "SCAN", "SET passive_scan 0" };
@@ -299,7 +299,7 @@ TEST_F(keys_test, AFailedScanStillShowsItsNotificationAndGoesOn)
 	EXPECT_NE(err.find("failed to initiate scan"), std::string::npos) << err;
 }
 
-TEST_F(keys_test, AFailedActionEndsTheProgramWithItsMessage)
+TEST_F(keys_actions, AFailedActionEndsTheProgramWithItsMessage)
 {
 	const struct {
 		section_id section;
@@ -328,7 +328,7 @@ TEST_F(keys_test, AFailedActionEndsTheProgramWithItsMessage)
 	}
 }
 
-TEST_F(keys_test, AForgottenNetworksNameIsPrintedWithoutItsControlBytes)
+TEST_F(keys_actions, AForgottenNetworksNameIsPrintedWithoutItsControlBytes)
 {
 	change_world([](fake_world *w) {
 		world_networks(w, { { 7, "Bad\\e[2J\\x07", 1 } });
@@ -341,7 +341,7 @@ TEST_F(keys_test, AForgottenNetworksNameIsPrintedWithoutItsControlBytes)
 	    "failed to remove network: Bad\\?\\[2J\\?\n");
 }
 
-TEST_F(keys_test, APriorityChangeResortsButKeepsTheRowNumber)
+TEST_F(keys_actions, APriorityChangeResortsButKeepsTheRowNumber)
 {
 	// Two networks of equal priority: whichever is on row 1 rises above
 	// the other, and the selection stays on row 1.
@@ -361,7 +361,7 @@ TEST_F(keys_test, APriorityChangeResortsButKeepsTheRowNumber)
 	EXPECT_EQ(app.tables[SECTION_KNOWN].sel, 1u);
 }
 
-TEST_F(keys_test, PrioritiesStopAtTheEndsOfTheRange)
+TEST_F(keys_actions, PrioritiesStopAtTheEndsOfTheRange)
 {
 	change_world([](fake_world *w) {
 		world_networks(w, { { 0, "Top", INT_MAX }, { 1, "Bottom", INT_MIN } });
@@ -387,7 +387,7 @@ TEST_F(keys_test, PrioritiesStopAtTheEndsOfTheRange)
 	}
 }
 
-TEST_F(keys_test, AnArrowKeySplitAfterItsEscapeActsAsThreeKeys)
+TEST_F(keys_actions, AnArrowKeySplitAfterItsEscapeActsAsThreeKeys)
 {
 	app.hscroll = 3;
 	app.tables[SECTION_KNOWN].sel = 1;
@@ -405,7 +405,7 @@ TEST_F(keys_test, AnArrowKeySplitAfterItsEscapeActsAsThreeKeys)
 // A priority that could not be read is drawn as it came (a failure reply
 // reads as -1), but the priority keys send nothing for it: the change
 // would save a made-up value over the real one.
-TEST_F(keys_test, AnUnknownPriorityIsNotChanged)
+TEST_F(keys_actions, AnUnknownPriorityIsNotChanged)
 {
 	change_world([](fake_world *w) {
 		world_networks(w, { { 0, "Good", 4 }, { 1, "Unread", 0 }, { 2, "Odd", 0 } });

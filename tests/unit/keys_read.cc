@@ -59,7 +59,7 @@ struct pipe_tty {
 	}
 };
 
-TEST(ReadKey, DecodesEverySequenceOfTheTable)
+TEST(keys_read, DecodesEverySequenceOfTheTable)
 {
 	const struct {
 		const char *bytes;
@@ -85,7 +85,7 @@ TEST(ReadKey, DecodesEverySequenceOfTheTable)
 	}
 }
 
-TEST(ReadKey, UnknownSequencesAreOneIgnoredKeyAndALoneEscapeIsEscape)
+TEST(keys_read, UnknownSequencesAreOneIgnoredKeyAndALoneEscapeIsEscape)
 {
 	key_wait_ms = 1;
 	const struct {
@@ -120,7 +120,7 @@ TEST(ReadKey, UnknownSequencesAreOneIgnoredKeyAndALoneEscapeIsEscape)
 // joined, whichever byte the first read ends after.  (The wait is made
 // long here, so that the test does not depend on how fast it runs; the
 // read returns as soon as the rest is there.)
-TEST(ReadKey, ASequenceSplitOverReadsIsJoined)
+TEST(keys_read, ASequenceSplitOverReadsIsJoined)
 {
 	key_wait_ms = 60000;
 	const struct {
@@ -149,7 +149,7 @@ TEST(ReadKey, ASequenceSplitOverReadsIsJoined)
 	key_wait_ms = 50;
 }
 
-TEST(ReadKey, PlainBytesComeBackSigned)
+TEST(keys_read, PlainBytesComeBackSigned)
 {
 	pipe_tty tty;
 	std::string all;
@@ -165,7 +165,7 @@ TEST(ReadKey, PlainBytesComeBackSigned)
 	}
 }
 
-TEST(ReadKeyDeathTest, EndOfFileOnTheTerminalEndsTheProgram)
+TEST(keys_read_DeathTest, EndOfFileOnTheTerminalEndsTheProgram)
 {
 	pipe_tty tty;
 	close(tty.wr);
@@ -174,7 +174,7 @@ TEST(ReadKeyDeathTest, EndOfFileOnTheTerminalEndsTheProgram)
 	    "read: end of file on the terminal");
 }
 
-TEST(ReadKeyDeathTest, AFailedReadEndsTheProgram)
+TEST(keys_read_DeathTest, AFailedReadEndsTheProgram)
 {
 	pipe_tty tty;
 	app.tty_fd = tty.wr;   // not open for reading
@@ -184,7 +184,7 @@ TEST(ReadKeyDeathTest, AFailedReadEndsTheProgram)
 
 // On a terminal in raw mode a read with nothing pending returns 0 bytes at
 // once: that is no end of file until the terminal reports itself readable.
-TEST(ReadKey, OnARawTerminalAKeyThatComesLaterIsWaitedFor)
+TEST(keys_read, OnARawTerminalAKeyThatComesLaterIsWaitedFor)
 {
 	core_pty tty;
 	ASSERT_TRUE(tty.open(34, 80));
@@ -199,7 +199,7 @@ TEST(ReadKey, OnARawTerminalAKeyThatComesLaterIsWaitedFor)
 	app.tty_fd = -1;
 }
 
-TEST(ReadKeyDeathTest, AHungUpTerminalEndsTheProgram)
+TEST(keys_read_DeathTest, AHungUpTerminalEndsTheProgram)
 {
 	core_pty tty;
 	ASSERT_TRUE(tty.open(34, 80));

@@ -66,7 +66,7 @@ const struct {
 	{"\e\xf0\x9f\x98\x80", KEY_NONE},
 };
 
-TEST(keyseq, every_sequence_whole_at_every_split)
+TEST(keys_sequences, every_sequence_whole_at_every_split)
 {
 	utf8_locale utf8;
 
@@ -86,7 +86,7 @@ TEST(keyseq, every_sequence_whole_at_every_split)
 	}
 }
 
-TEST(keyseq, when_nothing_more_comes)
+TEST(keys_sequences, when_nothing_more_comes)
 {
 	utf8_locale utf8;
 	const struct {
@@ -108,7 +108,7 @@ TEST(keyseq, when_nothing_more_comes)
 	}
 }
 
-TEST(keyseq, a_byte_that_cannot_go_on_ends_the_sequence)
+TEST(keys_sequences, a_byte_that_cannot_go_on_ends_the_sequence)
 {
 	utf8_locale utf8;
 	const struct {
@@ -135,7 +135,7 @@ TEST(keyseq, a_byte_that_cannot_go_on_ends_the_sequence)
 	}
 }
 
-TEST(keyseq, an_endless_sequence_is_dropped_at_its_bound)
+TEST(keys_sequences, an_endless_sequence_is_dropped_at_its_bound)
 {
 	std::string endless = "\e[" + std::string(100, '1');
 	keyseq k = decode(endless, false);
@@ -143,7 +143,7 @@ TEST(keyseq, an_endless_sequence_is_dropped_at_its_bound)
 	EXPECT_EQ(k.used, KEYSEQ_MAX);
 }
 
-TEST(keyseq, plain_bytes_are_keys_of_their_own)
+TEST(keys_sequences, plain_bytes_are_keys_of_their_own)
 {
 	for (int b = 0; b < 256; b++) {
 		if (b == 0x1b)
@@ -190,7 +190,7 @@ read_keys(const std::string &bytes, std::vector<size_t> cuts)
 	return keys;
 }
 
-TEST(key_reader, reads_cut_anywhere_give_the_same_keys)
+TEST(keys_sequences_reader, reads_cut_anywhere_give_the_same_keys)
 {
 	utf8_locale utf8;
 	std::string all;
@@ -208,7 +208,7 @@ TEST(key_reader, reads_cut_anywhere_give_the_same_keys)
 	EXPECT_EQ(whole.back(), KEY_ESC);
 }
 
-TEST(key_reader, pasted_text_is_text_and_no_key)
+TEST(keys_sequences_reader, pasted_text_is_text_and_no_key)
 {
 	utf8_locale utf8;
 	constexpr int P = KEY_PASTED;

@@ -18,9 +18,9 @@ namespace {
 
 using strings = std::vector<std::string>;
 
-struct loop_test : core_test {};
+struct loop_handlers : core_test {};
 
-TEST_F(loop_test, AWindowChangeLimitsTheScrollButNeverRaisesIt)
+TEST_F(loop_handlers, AWindowChangeLimitsTheScrollButNeverRaisesIt)
 {
 	const struct {
 		int cols;
@@ -48,14 +48,14 @@ TEST_F(loop_test, AWindowChangeLimitsTheScrollButNeverRaisesIt)
 	}
 }
 
-TEST_F(loop_test, AWindowThatCannotBeMeasuredEndsTheProgram)
+TEST_F(loop_handlers, AWindowThatCannotBeMeasuredEndsTheProgram)
 {
 	app.tty_fd = -1;
 	CORE_EXPECT_EXIT(handle_winch(nullptr), testing::ExitedWithCode(1),
 	    "failed to fetch terminal winsize");
 }
 
-TEST_F(loop_test, TheNotificationTimerRetiresTheOldestEntryPerTick)
+TEST_F(loop_handlers, TheNotificationTimerRetiresTheOldestEntryPerTick)
 {
 	for (const char *t : { "one", "two", "three" })
 		notify(&app.notifications, t);
@@ -66,7 +66,7 @@ TEST_F(loop_test, TheNotificationTimerRetiresTheOldestEntryPerTick)
 	}
 }
 
-TEST_F(loop_test, TheScanTimerAsksForAScanAndNothingElse)
+TEST_F(loop_handlers, TheScanTimerAsksForAScanAndNothingElse)
 {
 	connect();
 	EXPECT_EQ(handle_scan_timer(nullptr), 0);
@@ -81,7 +81,7 @@ TEST_F(loop_test, TheScanTimerAsksForAScanAndNothingElse)
 	EXPECT_EQ(sent(), (strings{ "SCAN", "STATUS" }));
 }
 
-TEST_F(loop_test, TheScanTimerEndsTheProgramWhenTheDaemonIsGone)
+TEST_F(loop_handlers, TheScanTimerEndsTheProgramWhenTheDaemonIsGone)
 {
 	connect();
 	fake_daemon_stop(&daemon);
@@ -98,7 +98,7 @@ struct nl_header {
 	uint32_t pid;
 };
 
-TEST_F(loop_test, TheRoutingHandlerTakesOneBufferedMessagePerReadiness)
+TEST_F(loop_handlers, TheRoutingHandlerTakesOneBufferedMessagePerReadiness)
 {
 	connect();
 	// Two messages of other types around the address messages, one whose
@@ -180,7 +180,7 @@ decoy(void *)
 	return 1;
 }
 
-TEST_F(loop_test, TwoReadyEventsAreHandledInTwoPassesEachAfterItsOwnFrame)
+TEST_F(loop_handlers, TwoReadyEventsAreHandledInTwoPassesEachAfterItsOwnFrame)
 {
 	connect();
 	int frames[2], a[2], b[2];
@@ -221,7 +221,7 @@ nested_key(void *udata)
 	return read_key() == 'y';
 }
 
-TEST_F(loop_test, ANestedLoopPutsTheKeyHandlerBackWhenItEnds)
+TEST_F(loop_handlers, ANestedLoopPutsTheKeyHandlerBackWhenItEnds)
 {
 	connect();
 	loop_setup();
@@ -242,7 +242,7 @@ TEST_F(loop_test, ANestedLoopPutsTheKeyHandlerBackWhenItEnds)
 	EXPECT_TRUE(tty.wait_for("\e[2J\e[1;1H")) << "the nested loop draws";
 }
 
-TEST_F(loop_test, AFrameThatCannotBeWrittenEndsTheProgram)
+TEST_F(loop_handlers, AFrameThatCannotBeWrittenEndsTheProgram)
 {
 	connect();
 	app.tty_fd = -1;
@@ -252,7 +252,7 @@ TEST_F(loop_test, AFrameThatCannotBeWrittenEndsTheProgram)
 
 // The terminating signals reach the program through the queue and end it
 // through the normal way out, with the screen restored.
-TEST_F(loop_test, ATerminatingSignalEndsTheLoopWithItsName)
+TEST_F(loop_handlers, ATerminatingSignalEndsTheLoopWithItsName)
 {
 	connect();
 	const struct {

@@ -21,7 +21,7 @@ struct strtonum_case {
 	int err;              // errno after a refusal
 };
 
-TEST(platform_strtonum, cases)
+TEST(platform_compat_strtonum, cases)
 {
 	static const strtonum_case cases[] = {
 		{ "0", 0, 10, 0, nullptr, 0 },
@@ -59,7 +59,7 @@ TEST(platform_strtonum, cases)
 	EXPECT_EQ(strtonum("42", 0, 100, nullptr), 42);
 }
 
-TEST(platform_strlcpy, truncates_and_reports_source_length)
+TEST(platform_compat_strlcpy, truncates_and_reports_source_length)
 {
 	struct { const char *src; size_t size; const char *want; } cases[] = {
 		{ "hello", 10, "hello" },
@@ -81,7 +81,7 @@ TEST(platform_strlcpy, truncates_and_reports_source_length)
 	EXPECT_EQ(untouched, 'Z');
 }
 
-TEST(platform_explicit_bzero, clears)
+TEST(platform_compat_explicit_bzero, clears)
 {
 	char buf[32];
 	memset(buf, 0x5a, sizeof(buf));
@@ -94,7 +94,7 @@ TEST(platform_explicit_bzero, clears)
 
 // The longest path fits and the kernel takes the length given for it; one
 // byte more is refused with nothing copied.
-TEST(platform_local_addr, longest_path)
+TEST(platform_compat_local_addr, longest_path)
 {
 	std::string path = "/tmp/corvid-platform-" + std::to_string(getpid()) + "-";
 	path.resize(LOCAL_PATH_MAX, 'p');

@@ -76,7 +76,7 @@ abort_child(child_step step)
 	return r;
 }
 
-TEST(platform_core_dumps_off, no_core_even_with_the_limit_raised)
+TEST(platform_coredump, no_core_even_with_the_limit_raised)
 {
 	// Without the switch this process dumps a core here; where the
 	// system keeps it from doing so anyway, there is nothing to show.

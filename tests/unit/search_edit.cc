@@ -55,7 +55,7 @@ struct search_run {
 	}
 };
 
-TEST(SearchEdit, TypingKeepsLettersAsTypedAndEndsOnEnterOrEscape)
+TEST(search_edit, TypingKeepsLettersAsTypedAndEndsOnEnterOrEscape)
 {
 	for (const char *end : {"\r", "\e"}) {
 		search_run r;
@@ -65,7 +65,7 @@ TEST(SearchEdit, TypingKeepsLettersAsTypedAndEndsOnEnterOrEscape)
 	}
 }
 
-TEST(SearchEdit, KeysThatNeitherEditNorEndAreTextOrIgnored)
+TEST(search_edit, KeysThatNeitherEditNorEndAreTextOrIgnored)
 {
 	search_run r;
 	// 'q' and 'j' are text; Tab and the arrows are ignored while the text
@@ -79,7 +79,7 @@ TEST(SearchEdit, KeysThatNeitherEditNorEndAreTextOrIgnored)
 	EXPECT_EQ(empty.results, (std::vector<int>{1})) << "Tab ends an empty search";
 }
 
-TEST(SearchEdit, BackspaceRemovesWholeCharacters)
+TEST(search_edit, BackspaceRemovesWholeCharacters)
 {
 	search_run r("ab\xc3\xa4");   // "abä": ä is two bytes
 	r.keys({"\x7f"});
@@ -99,7 +99,7 @@ TEST(SearchEdit, BackspaceRemovesWholeCharacters)
 	EXPECT_STREQ(cont.text, "") << "continuation bytes alone go at once";
 }
 
-TEST(SearchEdit, CtrlUEmptiesButKeepsTheSearchOpenUntilTheNextKey)
+TEST(search_edit, CtrlUEmptiesButKeepsTheSearchOpenUntilTheNextKey)
 {
 	search_run r("abc");
 	r.keys({"\x15"});
@@ -109,7 +109,7 @@ TEST(SearchEdit, CtrlUEmptiesButKeepsTheSearchOpenUntilTheNextKey)
 	EXPECT_EQ(r.results, (std::vector<int>{0, 1}));
 }
 
-TEST(SearchEdit, TheThirtyThirdByteIsIgnored)
+TEST(search_edit, TheThirtyThirdByteIsIgnored)
 {
 	search_run r;
 	std::vector<std::string> keys;
@@ -122,7 +122,7 @@ TEST(SearchEdit, TheThirtyThirdByteIsIgnored)
 	EXPECT_EQ(r.results.back(), 0);
 }
 
-TEST(SearchEdit, HighBytesAreTextSoMultibyteCharactersGoInByteByByte)
+TEST(search_edit, HighBytesAreTextSoMultibyteCharactersGoInByteByByte)
 {
 	search_run r;
 	r.keys({"\xe6", "\x97", "\xa5"});   // 日

@@ -16,7 +16,7 @@ const strings all_known = { "MyHome", "Office", "HOME-5G", "Cafe", "home-guest",
 
 // Twelve stored networks, four of them with "home" in some case, and four
 // access points.
-struct search_test : core_test {
+struct search_flow : core_test {
 	void SetUp() override
 	{
 		core_test::SetUp();
@@ -41,7 +41,7 @@ struct search_test : core_test {
 	}
 };
 
-TEST_F(search_test, TheTypedTextFiltersTheActiveSectionWhenTheSearchEnds)
+TEST_F(search_flow, TheTypedTextFiltersTheActiveSectionWhenTheSearchEnds)
 {
 	search("home\r");
 	EXPECT_STREQ(app.tables[SECTION_KNOWN].search, "home");
@@ -55,7 +55,7 @@ TEST_F(search_test, TheTypedTextFiltersTheActiveSectionWhenTheSearchEnds)
 	EXPECT_EQ(known_ssids().size(), 4u);
 }
 
-TEST_F(search_test, EscapeKeepsTheTextAndASecondSearchGoesOnEditingIt)
+TEST_F(search_flow, EscapeKeepsTheTextAndASecondSearchGoesOnEditingIt)
 {
 	search("off\e");
 	EXPECT_STREQ(app.tables[SECTION_KNOWN].search, "off");
@@ -65,7 +65,7 @@ TEST_F(search_test, EscapeKeepsTheTextAndASecondSearchGoesOnEditingIt)
 	EXPECT_EQ(known_ssids(), strings{ "Office" });
 }
 
-TEST_F(search_test, EmptyingTheTextEndsTheSearchAndShowsTheWholeList)
+TEST_F(search_flow, EmptyingTheTextEndsTheSearchAndShowsTheWholeList)
 {
 	search("la\r");
 	ASSERT_EQ(known_ssids(), strings{ "Lab" });
@@ -81,7 +81,7 @@ TEST_F(search_test, EmptyingTheTextEndsTheSearchAndShowsTheWholeList)
 	EXPECT_EQ(known_ssids().size(), all_known.size());
 }
 
-TEST_F(search_test, KeysDuringASearchAreTextNotCommands)
+TEST_F(search_flow, KeysDuringASearchAreTextNotCommands)
 {
 	app.tables[SECTION_KNOWN].sel = 2;
 	search("qj\t\e[B\r");
@@ -92,7 +92,7 @@ TEST_F(search_test, KeysDuringASearchAreTextNotCommands)
 	EXPECT_EQ(sent(), strings{ "LIST_NETWORKS" });
 }
 
-TEST_F(search_test, EachSectionKeepsItsOwnText)
+TEST_F(search_flow, EachSectionKeepsItsOwnText)
 {
 	search("home\r");
 	press("\t");
@@ -111,7 +111,7 @@ TEST_F(search_test, EachSectionKeepsItsOwnText)
 	EXPECT_EQ(scan_ssids().size(), 2u);
 }
 
-TEST_F(search_test, TheSelectionEndsOnTheLastRowThatIsLeft)
+TEST_F(search_flow, TheSelectionEndsOnTheLastRowThatIsLeft)
 {
 	app.tables[SECTION_KNOWN].sel = 10;
 	search("home\r");

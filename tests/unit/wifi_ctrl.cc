@@ -63,7 +63,9 @@ entries(const char *dir)
 	return n;
 }
 
-TEST(wifi_default_path, first_socket_in_the_directory)
+using wifi_ctrl_transport = wifi_transport;
+
+TEST(wifi_ctrl_default_path, first_socket_in_the_directory)
 {
 	char tmpl[] = "/tmp/corvid-run-XXXXXX";
 	ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -91,7 +93,7 @@ TEST(wifi_default_path, first_socket_in_the_directory)
 	std::filesystem::remove_all(dir);
 }
 
-TEST_F(wifi_transport, open_makes_a_private_socket_and_close_removes_it)
+TEST_F(wifi_ctrl_transport, open_makes_a_private_socket_and_close_removes_it)
 {
 	std::string sock = ctrl->local_addr.sun_path;
 	ASSERT_NE(ctrl->tmp_dir, nullptr);
@@ -114,7 +116,7 @@ TEST_F(wifi_transport, open_makes_a_private_socket_and_close_removes_it)
 	EXPECT_EQ(ctrl_open(nullptr), nullptr);
 }
 
-TEST(wifi_open, path_limit_is_the_platforms)
+TEST(wifi_ctrl_open, path_limit_is_the_platforms)
 {
 	// The longest path a socket address holds opens; one byte more is
 	// refused before any connect and leaves nothing behind in /tmp.
@@ -146,7 +148,7 @@ TEST(wifi_open, path_limit_is_the_platforms)
 	EXPECT_EQ(rc, 0) << "1: opened, 2: wrong errno, 3: files left in /tmp";
 }
 
-TEST(wifi_open, failed_connect_leaves_nothing_behind)
+TEST(wifi_ctrl_open, failed_connect_leaves_nothing_behind)
 {
 	std::string why;
 	int rc = run_with_private_tmp([] {
@@ -162,7 +164,7 @@ TEST(wifi_open, failed_connect_leaves_nothing_behind)
 	EXPECT_EQ(rc, 0) << "1: opened, 2: errno lost, 3: files left in /tmp";
 }
 
-TEST_F(wifi_transport, reply_is_cut_to_the_capacity)
+TEST_F(wifi_ctrl_transport, reply_is_cut_to_the_capacity)
 {
 	daemon.world.replies["LONG"] = "FAIL-WITH-A-LONG-TEXT\n";
 	char reply[8];
@@ -188,7 +190,7 @@ TEST_F(wifi_transport, reply_is_cut_to_the_capacity)
 	EXPECT_EQ(len, 3u);
 }
 
-TEST_F(wifi_transport, events_are_not_replies)
+TEST_F(wifi_ctrl_transport, events_are_not_replies)
 {
 	static const char *const events[] = {
 		"<3>CTRL-EVENT-SCAN-STARTED ",
@@ -212,7 +214,7 @@ TEST_F(wifi_transport, events_are_not_replies)
 	EXPECT_EQ(recv(ctrl_fd(ctrl), &c, 1, MSG_DONTWAIT), -1);
 }
 
-TEST_F(wifi_transport, queued_datagrams_are_dropped_before_a_request)
+TEST_F(wifi_ctrl_transport, queued_datagrams_are_dropped_before_a_request)
 {
 	// Something has to have talked first, for the daemon to know where to
 	// send to.
@@ -230,7 +232,7 @@ TEST_F(wifi_transport, queued_datagrams_are_dropped_before_a_request)
 	EXPECT_EQ(stderr_end(), "");
 }
 
-TEST_F(wifi_transport, empty_datagram_is_a_reply)
+TEST_F(wifi_ctrl_transport, empty_datagram_is_a_reply)
 {
 	daemon.world.replies["EMPTY"] = "";
 	char reply[8] = "xxxxxxx";
@@ -247,7 +249,7 @@ TEST_F(wifi_transport, empty_datagram_is_a_reply)
 	EXPECT_THAT(stderr_end(), HasSubstr("wpa_ctrl request failed: EMPTY"));
 }
 
-TEST_F(wifi_transport, no_reply_within_the_time_out)
+TEST_F(wifi_ctrl_transport, no_reply_within_the_time_out)
 {
 	daemon.responder = [](const std::string &) { return fake_reply{}; };
 	char reply[8];
@@ -264,7 +266,7 @@ TEST_F(wifi_transport, no_reply_within_the_time_out)
 	EXPECT_EQ(stderr_end(), "");
 }
 
-TEST_F(wifi_transport, late_reply_is_never_taken_for_the_next_one)
+TEST_F(wifi_ctrl_transport, late_reply_is_never_taken_for_the_next_one)
 {
 	// The daemon answers the priority query only after the client gave
 	// up; ADD_NETWORK must still get its own id, not the priority.
@@ -295,7 +297,7 @@ TEST_F(wifi_transport, late_reply_is_never_taken_for_the_next_one)
 	}
 }
 
-TEST_F(wifi_transport, stray_pong_is_not_a_reply)
+TEST_F(wifi_ctrl_transport, stray_pong_is_not_a_reply)
 {
 	daemon.responder = [](const std::string &req) {
 		if (req == "PING")
@@ -312,7 +314,7 @@ TEST_F(wifi_transport, stray_pong_is_not_a_reply)
 	EXPECT_EQ(std::string(pong, len), "PONG\n");
 }
 
-TEST_F(wifi_transport, request_length_limit)
+TEST_F(wifi_ctrl_transport, request_length_limit)
 {
 	char reply[4];
 	size_t len = 3;
@@ -333,7 +335,7 @@ TEST_F(wifi_transport, request_length_limit)
 	EXPECT_THAT(fake_daemon_requests(&daemon), ElementsAre(fits));
 }
 
-TEST_F(wifi_transport, warnings_keep_secrets_and_control_bytes_out)
+TEST_F(wifi_ctrl_transport, warnings_keep_secrets_and_control_bytes_out)
 {
 	daemon.world.fail = {
 		"SET_NETWORK 3 psk \"hunter22\"",
@@ -370,7 +372,7 @@ TEST_F(wifi_transport, warnings_keep_secrets_and_control_bytes_out)
 	}
 }
 
-TEST_F(wifi_transport, attach_and_detach)
+TEST_F(wifi_ctrl_transport, attach_and_detach)
 {
 	EXPECT_EQ(ctrl_attach(ctrl), 0);
 	EXPECT_EQ(ctrl_detach(ctrl), 0);
@@ -384,7 +386,7 @@ TEST_F(wifi_transport, attach_and_detach)
 	    "ATTACH", "DETACH", "ATTACH"));
 }
 
-TEST_F(wifi_transport, daemon_gone)
+TEST_F(wifi_ctrl_transport, daemon_gone)
 {
 	fake_daemon_stop(&daemon);
 	char reply[4];
@@ -398,7 +400,7 @@ TEST_F(wifi_transport, daemon_gone)
 
 // Events that come while a request waits, or that were queued before it,
 // are kept for the event reader, in order, and never taken for a reply.
-TEST_F(wifi_transport, events_during_a_request_are_kept_in_order)
+TEST_F(wifi_ctrl_transport, events_during_a_request_are_kept_in_order)
 {
 	char reply[16];
 	size_t len = 15;
@@ -435,7 +437,7 @@ TEST_F(wifi_transport, events_during_a_request_are_kept_in_order)
 }
 
 // A burst larger than the store keeps the newest messages.
-TEST_F(wifi_transport, kept_events_are_bounded)
+TEST_F(wifi_ctrl_transport, kept_events_are_bounded)
 {
 	daemon.responder = [](const std::string &) {
 		fake_reply r;
@@ -464,7 +466,7 @@ ms_since(std::chrono::steady_clock::time_point t0)
 // reply still ends, three seconds after the request at the latest.  Then
 // the PING that resynchronises goes unanswered too, and every request
 // fails at once, unsent, until the next fetch begins with a PING.
-TEST_F(wifi_transport, wait_is_bounded_and_a_dead_daemon_fails_fast)
+TEST_F(wifi_ctrl_transport, wait_is_bounded_and_a_dead_daemon_fails_fast)
 {
 	char reply[16];
 	size_t len = 15;
@@ -504,7 +506,7 @@ TEST_F(wifi_transport, wait_is_bounded_and_a_dead_daemon_fails_fast)
 // A daemon that answers the list and then hangs: the fetch ends after one
 // unanswered query and one unanswered PING, not after one second for every
 // query of every network; start-up then fails with its message.
-TEST_F(wifi_transport, fetch_from_a_daemon_that_hangs_midway)
+TEST_F(wifi_ctrl_transport, fetch_from_a_daemon_that_hangs_midway)
 {
 	for (int i = 0; i < 10; i++)
 		daemon.world.networks.push_back(std::to_string(i) + "\tnet" +
@@ -532,7 +534,7 @@ TEST_F(wifi_transport, fetch_from_a_daemon_that_hangs_midway)
 
 // Once the wake descriptor is readable, a request waiting for its reply
 // stops waiting, and no further request is sent while it stays readable.
-TEST_F(wifi_transport, wake_descriptor_ends_the_wait)
+TEST_F(wifi_ctrl_transport, wake_descriptor_ends_the_wait)
 {
 	int wake[2];
 	ASSERT_EQ(pipe(wake), 0);
@@ -569,7 +571,7 @@ TEST_F(wifi_transport, wake_descriptor_ends_the_wait)
 }
 
 // DETACH at exit waits half a second at most, and sends no PING first.
-TEST_F(wifi_transport, detach_at_exit_is_short)
+TEST_F(wifi_ctrl_transport, detach_at_exit_is_short)
 {
 	EXPECT_EQ(ctrl_attach(ctrl), 0);
 	daemon.responder = [](const std::string &) { return fake_reply{}; };
@@ -586,7 +588,7 @@ TEST_F(wifi_transport, detach_at_exit_is_short)
 // A daemon that restarts at the same path: requests on the old connection
 // fail as "gone"; the reconnection binds a new socket, checks the daemon
 // with PING and attaches again, on the same descriptor number.
-TEST_F(wifi_transport, reconnect_after_a_restart)
+TEST_F(wifi_ctrl_transport, reconnect_after_a_restart)
 {
 	ASSERT_EQ(ctrl_attach(ctrl), 0);
 	int fd = ctrl_fd(ctrl);
