@@ -9,6 +9,8 @@
 //	live_bench memory [minutes]  peak and per-minute resident size while
 //	                             the daemon scans every second
 //	live_bench frames            bytes per frame, frames of a scan cycle
+//	live_bench crowded [starts]  start-up, scan-results fetch and peak
+//	                             memory with 60 and with 300 access points
 //	live_bench table             the figures on standard input as a table
 //
 // Each figure is printed as one line, "@figure<TAB>value<TAB>budget<TAB>
@@ -179,11 +181,11 @@ bottom_border(void)
 // Network blocks that both the real daemon and simsupp read: open, EAP and
 // PSK networks, some hidden, some disabled, SSIDs with double-width text.
 static std::string
-networks_config(void)
+networks_config(int count = KNOWN_COUNT)
 {
 	std::string s;
 
-	for (int i = 0; i < KNOWN_COUNT; i++) {
+	for (int i = 0; i < count; i++) {
 		s += "network={\n";
 		s += i % 8 == 5 ? format("\tssid=\"東京-%02d\"\n", i) :
 		    format("\tssid=\"Net-%02d\"\n", i);
@@ -211,15 +213,15 @@ networks_config(void)
 // 4095-byte reply buffer: short SSIDs, a few of them double-width, a few
 // protected.
 static std::string
-world_file(void)
+world_file(int count = SCAN_COUNT)
 {
 	std::string s;
 
-	for (int i = 0; i < SCAN_COUNT; i++) {
+	for (int i = 0; i < count; i++) {
 		int freq = i % 2 ? 2412 + 5 * (i % 13) : 5180 + 20 * (i % 8);
 		s += format("bssid=02:00:00:00:%02x:%02x freq=%d signal=%d "
 		    "flags=%s ssid=\"%s%02d\"\n", i / 256, i % 256, freq,
-		    -40 - i / 2, i % 17 == 0 ? "[WPA2-PSK-CCMP][ESS]" : "[ESS]",
+		    -40 - i / 2 % 50, i % 17 == 0 ? "[WPA2-PSK-CCMP][ESS]" : "[ESS]",
 		    i % 20 == 3 ? "東" : "AP-", i);
 	}
 	return s;
@@ -320,15 +322,18 @@ on_signal(int sig)
 // and the access points of this world; it also ends should this program
 // die.
 static simsupp_proc
-simsupp_run(const workdir &w)
+simsupp_run(const workdir &w, int aps = SCAN_COUNT, int known = KNOWN_COUNT,
+    const std::vector<std::string> &extra = {})
 {
 	simsupp_proc s;
 	std::string world = w.path + "/world";
+	std::vector<std::string> args = {"-f", world, "--start-disconnected"};
 
-	file_put(world, world_file());
+	args.insert(args.end(), extra.begin(), extra.end());
+	file_put(world, world_file(aps));
 	if (!simsupp_start(&s, SIMSUPP_BINARY, "ctrl_interface=/var/run/"
-	    "wpa_supplicant\nupdate_config=1\n\n" + networks_config(),
-	    {"-f", world, "--start-disconnected"}))
+	    "wpa_supplicant\nupdate_config=1\n\n" + networks_config(known),
+	    args))
 		die("simsupp did not start");
 	process_started(s.pid);
 	leftovers.dirs.push_back(s.dir);
@@ -1065,6 +1070,91 @@ bench_memory(int minutes)
 }
 
 // ---------------------------------------------------------------------------
+// Crowded places
+
+// One world: start-up to the whole first frame (its bottom border) over
+// `starts` starts, one scan-results fetch by the client over 50 fetches,
+// and corvid's peak resident size after its start-up and `scans` scans.
+static void
+crowded_world(int aps, int known, int starts, int scans)
+{
+	workdir w = workdir_make();
+	simsupp_proc s = simsupp_run(w, aps, known, {"--scan-delay-ms", "50"});
+	std::string label = format("%d APs, %d known", aps, known);
+	std::vector<double> start_ms, fetch_us;
+	size_t listed = 0, stored = 0;
+
+	for (int i = 0; i < starts; i++) {
+		int64_t t0 = now_ns();
+		corvid_proc c = corvid_start(s.sock, false);
+		corvid_wait_frame(&c);
+		start_ms.push_back((now_ns() - t0) / 1e6);
+		corvid_stop(&c);
+	}
+
+	wpa_ctrl *ctrl = ctrl_open(s.sock.c_str());
+	if (ctrl == nullptr)
+		die("cannot open a connection to simsupp");
+	for (int i = 0; i < 55; i++) {
+		int64_t t0 = now_ns();
+		scan_results *scan = scan_results_fetch(ctrl);
+		double us = (now_ns() - t0) / 1e3;
+		if (scan == nullptr)
+			die("scan results fetch failed");
+		listed = scan->count;
+		scan_results_free(scan);
+		if (i >= 5)
+			fetch_us.push_back(us);
+	}
+	known_networks *kn = known_networks_fetch(ctrl);
+	stored = kn != nullptr ? kn->count : 0;
+	known_networks_free(kn);
+
+	// The peak: corvid's start-up, then scans that each refresh its
+	// scan results (the frames they bring read until quiet).
+	corvid_proc c = corvid_start(s.sock, is_root());
+	corvid_wait_frame(&c);
+	for (int i = 0; i < scans; i++) {
+		char reply[64];
+		size_t len = sizeof reply;
+		(void)ctrl_transact(ctrl, "SCAN", 4, reply, &len);
+		corvid_settle(&c, 300);
+		c.out.clear();
+	}
+	long hwm = proc_status_kb(c.pid, "VmHWM");
+	corvid_stop(&c);
+	ctrl_close(ctrl);
+	simsupp_end(&s);
+	workdir_remove(&w);
+
+	std::sort(start_ms.begin(), start_ms.end());
+	figure("start-up to the whole first frame (" + label + ")",
+	    format("%.1f ms median of %d, fastest %.1f, slowest %.1f",
+	    median(start_ms), starts, start_ms.front(), start_ms.back()), "-",
+	    "info");
+	figure("scan-results fetch (" + label + ")",
+	    format("%.0f µs median of 50, p90 %.0f; %zu of %d listed",
+	    median(fetch_us), percentile(fetch_us, 90), listed, aps), "-",
+	    verdict(listed == static_cast<size_t>(aps)));
+	figure("known networks listed (" + label + ")",
+	    format("%zu of %d", stored, known), "-",
+	    verdict(stored == static_cast<size_t>(known)));
+	figure(format("peak resident size after start-up and %d scans (%s)",
+	    scans, label.c_str()), format("%.2f MiB", hwm / 1024.0), "≤ 4 MiB",
+	    verdict(hwm > 0 && hwm <= 4096));
+}
+
+// Today's world (60 access points: one SCAN_RESULTS reply) beside a crowded
+// one that takes the paged requests: 300 access points, 500 stored networks.
+static int
+bench_crowded(int starts)
+{
+	crowded_world(60, KNOWN_COUNT, starts, 10);
+	crowded_world(300, 500, starts, 10);
+	return 0;
+}
+
+// ---------------------------------------------------------------------------
 // Bytes per frame
 
 static int
@@ -1180,7 +1270,7 @@ main(int argc, char **argv)
 		signal(sig, on_signal);
 	if (argc < 2)
 		die("usage: live_bench keys | fetch | idle [s] | memory [min] | "
-		    "frames | table");
+		    "frames | crowded [starts] | table");
 	std::string what = argv[1];
 	int arg = argc > 2 ? atoi(argv[2]) : 0;
 
@@ -1196,6 +1286,8 @@ main(int argc, char **argv)
 		bench_memory(arg > 0 ? arg : 10);
 	else if (what == "frames")
 		bench_frames();
+	else if (what == "crowded")
+		bench_crowded(arg > 0 ? arg : 30);
 	else
 		die("unknown measurement: %s", what.c_str());
 	return failed ? 1 : noisy ? 2 : 0;
