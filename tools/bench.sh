@@ -97,6 +97,7 @@ measure frame frame_figures
 measure instructions frame_instructions
 measure keys "$bin/live_bench" keys
 measure fetch "$bin/live_bench" fetch
+measure crowded "$bin/live_bench" crowded
 # The memory run is long and takes little: idle cost and frames are
 # measured beside it, each against a daemon and a corvid of its own.
 echo "== memory ($minutes min, in the background)" >&2
@@ -118,7 +119,7 @@ echo "corvid benchmarks: $(nproc) cores, load average $load_before at the" \
 	"start, $(uptime_now) at the end; $(( $(date +%s) - started )) s"
 echo
 cat "$out/frame" "$out/instructions" "$out/keys" "$out/fetch" \
-	"$out/idle" "$out/memory" "$out/frames" |
+	"$out/idle" "$out/memory" "$out/frames" "$out/crowded" |
 	"$bin/live_bench" table || status=$?
 if [ "$status" = 2 ]; then
 	echo
