@@ -206,7 +206,7 @@ many_networks(int n)
 {
 	std::string conf;
 	for (int i = 0; i < n; i++) {
-		char ssid[33];
+		char ssid[48];   // 32 bytes for fewer than 10000 networks
 		snprintf(ssid, sizeof ssid, "%-28s%04d", "stored-network", i);
 		conf += "network={\n\tssid=\"" + std::string(ssid) +
 		    "\"\n\tkey_mgmt=NONE\n\tpriority=" + std::to_string(i % 7) + "\n}\n";
