@@ -13,8 +13,7 @@ check_result(const scan_result &res)
 {
 	if (memchr(res.ssid, '\0', sizeof res.ssid) == nullptr)
 		abort();
-	if (res.security != SECURITY_OPEN && res.security != SECURITY_PSK &&
-	    res.security != SECURITY_EAP)
+	if (res.security < SECURITY_OPEN || res.security > SECURITY_WEP)
 		abort();
 }
 
