@@ -23,7 +23,7 @@ static void
 dialog_clear(dialog_data *d)
 {
 	explicit_bzero(d->input, sizeof d->input);
-	d->ed = { d->input, 0, DIALOG_INPUT_MAX };
+	d->ed = { d->input, 0, DIALOG_INPUT_MAX, false };
 }
 
 void

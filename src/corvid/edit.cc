@@ -26,9 +26,35 @@ last_char_start(const edit *e)
 	return i;
 }
 
+// The bytes of the UTF-8 character that `lead` starts; 1 for a byte that
+// starts none.
+static size_t
+char_len(unsigned char lead)
+{
+	if (lead >= 0xc0 && lead < 0xe0)
+		return 2;
+	if (lead >= 0xe0 && lead < 0xf0)
+		return 3;
+	if (lead >= 0xf0 && lead < 0xf8)
+		return 4;
+	return 1;
+}
+
+// A character goes in whole or not at all: one that would not fit is
+// refused with the continuation bytes that follow it, so the text never
+// ends in half a character.
 static void
 edit_add(edit *e, char c)
 {
+	auto b = static_cast<unsigned char>(c);
+	if ((b & 0xc0) == 0x80) {
+		if (e->refusing)
+			return;
+	} else {
+		e->refusing = e->len + char_len(b) > e->max;
+		if (e->refusing)
+			return;
+	}
 	if (e->len < e->max) {
 		e->text[e->len++] = c;
 		e->text[e->len] = '\0';

@@ -8,6 +8,7 @@ struct edit {
 	char *text;       // NUL-terminated; room for max + 1 bytes
 	size_t len;
 	size_t max;
+	bool refusing;    // the character being typed did not fit
 };
 
 enum edit_result {
@@ -16,7 +17,7 @@ enum edit_result {
 	EDIT_CANCEL,      // Escape
 };
 
-// Printable bytes are added while they fit; Backspace (and Delete) removes
+// Printable characters are added while they fit whole; Backspace (and Delete) removes
 // the whole last character, Ctrl-U all of the text.  Pasted text is added without its line
 // breaks and controls.  Keys that edit nothing are ignored.  What is
 // removed is overwritten: the text may be a secret.

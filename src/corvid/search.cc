@@ -11,7 +11,7 @@ void
 search_init(search_data *data, char *text)
 {
 	data->search_str = text;
-	data->ed = { text, strlen(text), SSID_MAX };
+	data->ed = { text, strlen(text), SSID_MAX, false };
 }
 
 void

@@ -129,4 +129,16 @@ TEST(search_edit, HighBytesAreTextSoMultibyteCharactersGoInByteByByte)
 	EXPECT_STREQ(r.text, "\xe6\x97\xa5");
 }
 
+TEST(search_edit, ACharacterThatWouldNotFitIsNotKeptInHalf)
+{
+	search_run r;
+	std::vector<std::string> keys(30, "a");
+	// 日 needs three bytes where two are left; é fits them.
+	for (const char *b : {"\xe6", "\x97", "\xa5", "\xc3", "\xa9"})
+		keys.push_back(b);
+	r.keys(keys);
+	EXPECT_EQ(std::string(r.text), std::string(30, 'a') + "\xc3\xa9");
+	EXPECT_TRUE(r.tail_zero());
+}
+
 } // namespace
