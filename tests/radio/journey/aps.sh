@@ -42,6 +42,19 @@ start_networks_aps() {
 	return $ok
 }
 
+# The first journey's access points go first.  The station's kernel may
+# still hear one of them (its last channel) after the daemon restarts, and
+# an entry heard then counts as new to a scan on any channels: the daemon
+# lists it and keeps it for minutes, as no scan of its channel drops it.
+stop_first_aps() {
+	for ap in wlan0 wlan1; do
+		pid=$(cat "/run/hostapd-$ap.pid" 2>/dev/null) || continue
+		kill "$pid" 2>/dev/null
+		i=0
+		while kill -0 "$pid" 2>/dev/null && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+	done
+}
+
 # Restarts the station's daemon from another configuration (and the action
 # script that leases addresses), as a fresh start of the service would.
 restart_station() { # conf-file

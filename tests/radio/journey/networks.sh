@@ -31,6 +31,7 @@ finish() {
 	exit
 }
 [ -x "$CORVID" ] || { fail "no corvid binary at $CORVID"; finish; }
+stop_first_aps
 if ! start_networks_aps; then fail "the access points did not all come up"; finish; fi
 if ! restart_station /host/networks-initial.conf; then fail "the station's daemon did not restart"; finish; fi
 (sleep 100000 | wpa_cli -p "$CTRL_DIR" -i "$IF" 2>&1 | while IFS= read -r l; do
