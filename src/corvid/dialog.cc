@@ -86,10 +86,14 @@ handle_dialog_input(void *udata)
 	return 0;
 }
 
-// Takes back a network the flow added.
+// Takes back a network the flow added, unless a reconnection has dropped
+// it: the daemon that answers now never had it, and the id may be another
+// network's there.
 static void
 network_discard(int id)
 {
+	if (app.pending_network != id)
+		return;
 	(void)network_remove(app.ctrl, id);
 	app.pending_network = -1;
 }
@@ -124,12 +128,45 @@ struct connect_target {
 };
 
 [[noreturn]] static void
-configure_failed(const char *ssid)
+fatal_for(const char *what, const char *ssid)
 {
 	char shown[SSID_MAX + 1];
 
 	text_printable(ssid, strlen(ssid), shown);
-	fatalx("failed configuring network: %s", shown);
+	fatalx("%s: %s", what, shown);
+}
+
+// A request of the flow failed.  When the daemon had gone and another
+// answers at its socket, the connection is made anew and the flow ends
+// there, as any action does that a restart cut short: true.  Otherwise the
+// network the flow added (`id`, or -1) is taken back and the program ends
+// with `what`, about `ssid` when given.
+static bool
+flow_failed(const char *what, int id, const char *ssid)
+{
+	if (request_recover())
+		return true;
+	if (id != -1)
+		network_discard(id);
+	if (ssid == nullptr)
+		fatalx("%s", what);
+	fatal_for(what, ssid);
+}
+
+// A dialog of the flow; nullptr when cancelled.  A reconnection while it
+// was open ends the flow as a cancel does: the ids the flow holds belong to
+// the daemon that went.
+static char *
+flow_dialog(const char *prompt, int min_len, int max_len, bool masked)
+{
+	unsigned before = app.reconnections;
+	char *text = read_dialog_input(prompt, min_len, max_len, masked);
+
+	if (text != nullptr && app.reconnections != before) {
+		secret_free(text);
+		return nullptr;
+	}
+	return text;
 }
 
 // Whether a network of this security can be added here; if not, a
@@ -180,24 +217,25 @@ create_network(const connect_target *t)
 	int id = network_add(app.ctrl, t->ssid);
 	int rc;
 
-	if (id == -1)
-		fatalx("failed to create new network");
-	app.pending_network = id;
-	if (t->hidden && network_set_hidden(app.ctrl, id) != 0) {
-		network_discard(id);
-		configure_failed(t->ssid);
+	if (id == -1) {
+		(void)flow_failed("failed to create new network", -1, nullptr);
+		return -1;
 	}
+	app.pending_network = id;
+	if (t->hidden && network_set_hidden(app.ctrl, id) != 0 &&
+	    flow_failed("failed configuring network", id, t->ssid))
+		return -1;
 
 	switch (t->security) {
 	case SECURITY_EAP: {
 		// As long as the request that carries it allows.
-		char *identity = read_dialog_input("Enter the EAP username", 0,
+		char *identity = flow_dialog("Enter the EAP username", 0,
 		    network_text_max(id, "identity"), false);
 		if (identity == nullptr) {
 			network_discard(id);
 			return -1;
 		}
-		char *password = read_dialog_input("Enter the password", 0,
+		char *password = flow_dialog("Enter the password", 0,
 		    network_text_max(id, "password"), true);
 		if (password == nullptr) {
 			secret_free(identity);
@@ -211,7 +249,7 @@ create_network(const connect_target *t)
 	}
 	case SECURITY_PSK:
 	case SECURITY_SAE: {
-		char *psk = read_dialog_input("Enter the password", 8, 63, true);
+		char *psk = flow_dialog("Enter the password", 8, 63, true);
 		if (psk == nullptr) {
 			network_discard(id);
 			return -1;
@@ -235,10 +273,8 @@ create_network(const connect_target *t)
 		rc = network_set_open(app.ctrl, id);
 		break;
 	}
-	if (rc != 0) {
-		network_discard(id);
-		configure_failed(t->ssid);
-	}
+	if (rc != 0 && flow_failed("failed configuring network", id, t->ssid))
+		return -1;
 	refresh_known();
 	return id;
 }
@@ -251,14 +287,12 @@ replace_refused_key(int id, const connect_target *t)
 	if ((t->security != SECURITY_PSK && t->security != SECURITY_SAE) ||
 	    !refused_keys_has(&app.refused, id))
 		return true;
-	char *psk = read_dialog_input("Enter the password", 8, 63, true);
+	char *psk = flow_dialog("Enter the password", 8, 63, true);
 	if (psk == nullptr)
 		return false;
 	int rc = network_set_psk(app.ctrl, id, psk);
 	secret_free(psk);
-	if (rc != 0)
-		configure_failed(t->ssid);
-	return true;
+	return rc == 0 || !flow_failed("failed configuring network", -1, t->ssid);
 }
 
 void
@@ -284,6 +318,7 @@ connect_to_network(void)
 		t.hidden = true;
 	}
 
+	unsigned before = app.reconnections;
 	int id = -1;
 	for (size_t i = 0; i < app.known->count; i++) {
 		if (strcmp(app.known->items[i].ssid, t.ssid) == 0) {
@@ -297,6 +332,10 @@ connect_to_network(void)
 	} else if (!connect_supported(&t) || (id = create_network(&t)) == -1) {
 		return;
 	}
+	// Reconnected on the way (a refresh found the daemon restarted): the id
+	// is the one before's.
+	if (app.reconnections != before)
+		return;
 	const char *ssid = t.ssid;
 	int freq = t.freq;
 
@@ -309,14 +348,17 @@ connect_to_network(void)
 	// left disabled, and saved so.
 	known_networks *all = app.known;
 	if (app_table(SECTION_KNOWN).search[0] != '\0' &&
-	    (all = known_networks_fetch(app.ctrl)) == nullptr)
-		fatalx("failed to retrieve known networks");
+	    (all = known_networks_fetch(app.ctrl)) == nullptr) {
+		(void)flow_failed("failed to retrieve known networks", -1, nullptr);
+		return;
+	}
 
 	notifyf(&app.notifications, "Connecting to %s [freq=%d]", ssid, freq);
 	if (network_select(app.ctrl, id, freq) != 0) {
-		char shown[SSID_MAX + 1];
-		text_printable(ssid, strlen(ssid), shown);
-		fatalx("failed to select network: %s", shown);
+		(void)flow_failed("failed to select network", -1, ssid);
+		if (all != app.known)
+			known_networks_free(all);
+		return;
 	}
 	for (size_t i = 0; i < all->count; i++) {
 		const known_network &net = all->items[i];
@@ -327,6 +369,6 @@ connect_to_network(void)
 	if (all != app.known)
 		known_networks_free(all);
 	if (config_save(app.ctrl) != 0)
-		fatalx("failed to update config");
+		(void)flow_failed("failed to update config", -1, nullptr);
 	app.pending_network = -1;
 }

@@ -28,6 +28,10 @@ reconnect(void)
 	evq_change watch = {static_cast<uintptr_t>(app.monitor_fd), EVQ_READ, 0};
 	if (app.kq_fd != -1 && evq_register(app.kq_fd, &watch, 1) == -1)
 		fatal("%s", EVQ_REGISTER_CALL);
+	// The daemon read its configuration anew: what the connect flow had
+	// added without saving went with the one before.
+	app.reconnections++;
+	app.pending_network = -1;
 	reconnecting = true;
 	refresh_status();
 	refresh_known();

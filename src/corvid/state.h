@@ -82,6 +82,7 @@ struct app_state {
 	size_t layout_rows;
 	rtnl_state *rtnl;
 	int pending_network;       // added by the connect flow, not saved yet; -1
+	unsigned reconnections;    // to a daemon that restarted, this run
 	key_reader keys;           // bytes read from the terminal, not yet keys
 	bool screen_up;            // the program's screen is on the terminal
 	refused_keys refused;      // passphrases the daemon refused this session

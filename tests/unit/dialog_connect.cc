@@ -1,5 +1,7 @@
 // The connect flow: which networks need a dialog, the requests that create,
 // configure and select a network, the cancellations, and the failures.
+#include <poll.h>
+
 #include <algorithm>
 #include <string>
 #include <thread>
@@ -450,6 +452,54 @@ TEST_F(dialog_connect, ANetworkAddedButNotSavedIsRemovedOnTheWayOut)
 	app.tables[SECTION_SCAN].sel = 0;
 	press("c");
 	EXPECT_EQ(app.pending_network, -1);
+}
+
+// The daemon restarts while the password dialog is open.  Corvid finds out
+// at the passphrase's request, or already in the dialog, from the event the
+// daemon sends as it ends.  Either way it connects anew and the flow ends
+// there: the new daemon never had the network added, so nothing is sent
+// for its id (it may be another network's there), and nothing is saved.
+TEST_F(dialog_connect, ADaemonRestartDuringTheDialogEndsTheFlowAndIsSurvived)
+{
+	for (bool told : { false, true }) {
+		app.tables[SECTION_SCAN].sel = 3;   // Flat, new
+		change_world([](fake_world *w) { w->next_id = 3; });
+		sent();
+		clear_notifications(&app.notifications);
+		size_t from = tty.output().size();
+		tty.type("c");
+		std::thread user([&] {
+			ASSERT_TRUE(tty.wait_for("Enter the password", from));
+			if (told) {
+				// The event reaches corvid, its STATUS the old socket,
+				// which then goes away unanswered.
+				fake_daemon_pause(&daemon);
+				ASSERT_TRUE(fake_daemon_send(&daemon, "<3>CTRL-EVENT-TERMINATING "));
+				struct pollfd pfd = { daemon.fd, POLLIN, 0 };
+				ASSERT_EQ(poll(&pfd, 1, 10000), 1);
+			}
+			ASSERT_TRUE(fake_daemon_restart(&daemon));
+			if (told) {
+				ASSERT_TRUE(tty.wait_for("Reconnected", from));
+			}
+			tty.type_now("password\r");
+		});
+		EXPECT_EQ(handle_input(nullptr), 0) << told;
+		user.join();
+
+		strings req = sent();
+		// The new connection begins with a PING.
+		auto anew = std::find(req.begin(), req.end(), "PING");
+		ASSERT_NE(anew, req.end()) << told;
+		for (auto r = anew; r != req.end(); ++r)
+			EXPECT_TRUE(r->find(" 3") == std::string::npos &&
+			    r->find("SELECT") == std::string::npos &&
+			    r->find("SAVE") == std::string::npos) << told << ": " << *r;
+		strings n = notes();
+		EXPECT_NE(std::find(n.begin(), n.end(), "Reconnected to wpa_supplicant"),
+		    n.end()) << told;
+		EXPECT_EQ(app.pending_network, -1) << told;
+	}
 }
 
 } // namespace
