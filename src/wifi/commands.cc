@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <initializer_list>
 #include <string_view>
 
 #include "records.h"
@@ -22,6 +23,21 @@ ok_len(size_t *len)
 {
 	*len = OK_CAPACITY;
 	return len;
+}
+
+// Sets each of `settings` ("key_mgmt OWE") on network `id`, in order; the
+// first failure ends it and leaves the earlier ones in place.
+static int
+network_set(wpa_ctrl *ctrl, int id, std::initializer_list<const char *> settings)
+{
+	char reply[OK_CAPACITY + 1];
+	size_t len;
+
+	for (const char *setting : settings)
+		if (ctrl_command(ctrl, reply, ok_len(&len), "SET_NETWORK %d %s",
+		    id, setting) != 0)
+			return -1;
+	return 0;
 }
 
 int
@@ -127,22 +143,16 @@ network_set_eap(wpa_ctrl *ctrl, int id, const char *identity,
 	if (ctrl_command(ctrl, reply, ok_len(&len),
 	    "SET_NETWORK %d password \"%s\"", id, password) != 0 ||
 	    ctrl_command(ctrl, reply, ok_len(&len),
-	    "SET_NETWORK %d identity \"%s\"", id, identity) != 0 ||
-	    ctrl_command(ctrl, reply, ok_len(&len),
-	    "SET_NETWORK %d key_mgmt WPA-EAP", id) != 0)
+	    "SET_NETWORK %d identity \"%s\"", id, identity) != 0)
 		return -1;
-	return 0;
+	return network_set(ctrl, id, { "key_mgmt WPA-EAP" });
 }
 
 int
 network_set_open(wpa_ctrl *ctrl, int id)
 {
-	char reply[OK_CAPACITY + 1];
-	size_t len;
-
 	ctrl_fetch_begin(ctrl);
-	return ctrl_command(ctrl, reply, ok_len(&len),
-	    "SET_NETWORK %d key_mgmt NONE", id);
+	return network_set(ctrl, id, { "key_mgmt NONE" });
 }
 
 int
@@ -218,42 +228,23 @@ network_set_priority(wpa_ctrl *ctrl, int id, int priority)
 int
 network_set_sae(wpa_ctrl *ctrl, int id, const char *psk, bool transition)
 {
-	char reply[OK_CAPACITY + 1];
-	size_t len;
-
-	if (network_set_psk(ctrl, id, psk) != 0 ||
-	    ctrl_command(ctrl, reply, ok_len(&len), "SET_NETWORK %d key_mgmt %s",
-	    id, transition ? "WPA-PSK SAE" : "SAE") != 0 ||
-	    ctrl_command(ctrl, reply, ok_len(&len),
-	    "SET_NETWORK %d ieee80211w %d", id, transition ? 1 : 2) != 0)
+	if (network_set_psk(ctrl, id, psk) != 0)
 		return -1;
-	return 0;
+	if (transition)
+		return network_set(ctrl, id, { "key_mgmt WPA-PSK SAE", "ieee80211w 1" });
+	return network_set(ctrl, id, { "key_mgmt SAE", "ieee80211w 2" });
 }
 
 int
 network_set_owe(wpa_ctrl *ctrl, int id)
 {
-	char reply[OK_CAPACITY + 1];
-	size_t len;
-
-	if (ctrl_command(ctrl, reply, ok_len(&len),
-	    "SET_NETWORK %d key_mgmt OWE", id) != 0 ||
-	    ctrl_command(ctrl, reply, ok_len(&len),
-	    "SET_NETWORK %d ieee80211w 2", id) != 0 ||
-	    ctrl_command(ctrl, reply, ok_len(&len),
-	    "SET_NETWORK %d owe_only 1", id) != 0)
-		return -1;
-	return 0;
+	return network_set(ctrl, id, { "key_mgmt OWE", "ieee80211w 2", "owe_only 1" });
 }
 
 int
 network_set_hidden(wpa_ctrl *ctrl, int id)
 {
-	char reply[OK_CAPACITY + 1];
-	size_t len;
-
-	return ctrl_command(ctrl, reply, ok_len(&len),
-	    "SET_NETWORK %d scan_ssid 1", id);
+	return network_set(ctrl, id, { "scan_ssid 1" });
 }
 
 int
