@@ -165,6 +165,17 @@ expect_select() {
 	if select_row "$1"; then pass "selected $1"; else fail "cannot select $1"; fi
 }
 
+# After a press of 's': up to two more, until the Network Scan table holds
+# ROWS (a passive scan may miss a beacon; a user would press 's' again).
+expect_scan_rows() { # rows what
+	presses=1
+	until poll 10 1 table_set scan "$1" || [ $presses = 3 ]; do
+		say "(not all yet: pressing 's' again)"
+		keys s; presses=$((presses + 1))
+	done
+	if table_set scan "$1"; then pass "$2 ($presses scan(s))"; else fail "$2"; fi
+}
+
 # The station's address as the daemon reports it.
 sta_ip() { cli status | sed -n 's/^ip_address=//p'; }
 
