@@ -60,6 +60,24 @@ select_hidden(tmux_session *t, const std::string &mhz, const std::string &securi
 	return false;
 }
 
+// The daemon on an empty configuration and corvid in tmux, in the Network
+// Scan section.
+struct sim_networks : testing::Test {
+	sim_run r;
+	sim_run_guard guard{&r};
+	tmux_session *t = &r.term;
+	request_reader req{&r};
+	corvid_seen seen{};
+
+	void start(const std::vector<std::string> &args = {})
+	{
+		ASSERT_TRUE(sim_daemon_start(&r, empty_config, args));
+		ASSERT_TRUE(sim_corvid_start(&r));
+		seen = sim_corvid_seen(&r);
+		tmux_keys(t, {"Tab"});
+	}
+};
+
 static bool
 connected_to(tmux_session *t, const std::string &ssid)
 {
@@ -67,17 +85,9 @@ connected_to(tmux_session *t, const std::string &ssid)
 	    wait_for_uncovered(t, "WPA State: COMPLETED", patience(5000));
 }
 
-TEST(sim_networks, every_kind_of_network)
+TEST_F(sim_networks, every_kind_of_network)
 {
-	sim_run r;
-	sim_run_guard guard{&r};
-	tmux_session *t = &r.term;
-	request_reader req{&r};
-
-	ASSERT_TRUE(sim_daemon_start(&r, empty_config));
-	ASSERT_TRUE(sim_corvid_start(&r));
-	corvid_seen seen = sim_corvid_seen(&r);
-	tmux_keys(t, {"Tab"});
+	ASSERT_NO_FATAL_FAILURE(start());
 	ASSERT_TRUE(rows_shown(t, {"Fortress", "SAE", "5745 MHz"}, 1, SCAN));
 	req.next();
 	{
@@ -167,17 +177,9 @@ TEST(sim_networks, every_kind_of_network)
 	expect_ended(&r, seen, 0, {}, patience(5000));
 }
 
-TEST(sim_networks, daemon_without_sae_and_owe)
+TEST_F(sim_networks, daemon_without_sae_and_owe)
 {
-	sim_run r;
-	sim_run_guard guard{&r};
-	tmux_session *t = &r.term;
-	request_reader req{&r};
-
-	ASSERT_TRUE(sim_daemon_start(&r, empty_config, {"--no-wpa3"}));
-	ASSERT_TRUE(sim_corvid_start(&r));
-	corvid_seen seen = sim_corvid_seen(&r);
-	tmux_keys(t, {"Tab"});
+	ASSERT_NO_FATAL_FAILURE(start({"--no-wpa3"}));
 	ASSERT_TRUE(rows_shown(t, {"Fortress", "SAE", "5745 MHz"}, 1, SCAN));
 	req.next();
 
@@ -205,17 +207,9 @@ TEST(sim_networks, daemon_without_sae_and_owe)
 	expect_ended(&r, seen, 0, {}, patience(5000));
 }
 
-TEST(sim_networks, eap_credentials_longer_than_a_request_carries)
+TEST_F(sim_networks, eap_credentials_longer_than_a_request_carries)
 {
-	sim_run r;
-	sim_run_guard guard{&r};
-	tmux_session *t = &r.term;
-	request_reader req{&r};
-
-	ASSERT_TRUE(sim_daemon_start(&r, empty_config));
-	ASSERT_TRUE(sim_corvid_start(&r));
-	corvid_seen seen = sim_corvid_seen(&r);
-	tmux_keys(t, {"Tab"});
+	ASSERT_NO_FATAL_FAILURE(start());
 	ASSERT_TRUE(select_row(t, " CorpNet ", "j", 30));
 	req.next();
 	// Network 0: "SET_NETWORK 0 identity \"...\"" carries 102 bytes.

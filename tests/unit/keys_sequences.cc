@@ -86,36 +86,40 @@ TEST(keys_sequences, every_sequence_whole_at_every_split)
 	}
 }
 
+// Bytes, the key they decode to first and the bytes it takes.
+struct decoded {
+	const char *bytes;
+	int key;
+	size_t used;
+};
+
+static void
+expect_decoded(const std::vector<decoded> &cases, bool last)
+{
+	for (const decoded &c : cases) {
+		keyseq k = decode(c.bytes, last);
+		EXPECT_EQ(k.key, c.key) << c.bytes + 1;
+		EXPECT_EQ(k.used, c.used) << c.bytes + 1;
+	}
+}
+
 TEST(keys_sequences, when_nothing_more_comes)
 {
 	utf8_locale utf8;
-	const struct {
-		const char *bytes;
-		int key;
-		size_t used;
-	} cases[] = {
+	expect_decoded({
 		// A lone ESC is the Escape key; so is each of two.
 		{"\e", KEY_ESC, 1}, {"\e\e", KEY_ESC, 1},
 		// Any other cut sequence is dropped whole.
 		{"\e[", KEY_NONE, 2}, {"\e[1;5", KEY_NONE, 5},
 		{"\eO", KEY_NONE, 2}, {"\e\e[1", KEY_NONE, 4},
 		{"\e\xc3", KEY_NONE, 2},
-	};
-	for (const auto &c : cases) {
-		keyseq k = decode(c.bytes, true);
-		EXPECT_EQ(k.key, c.key) << c.bytes + 1;
-		EXPECT_EQ(k.used, c.used) << c.bytes + 1;
-	}
+	}, true);
 }
 
 TEST(keys_sequences, a_byte_that_cannot_go_on_ends_the_sequence)
 {
 	utf8_locale utf8;
-	const struct {
-		const char *bytes;
-		int key;
-		size_t used;
-	} cases[] = {
+	expect_decoded({
 		// The sequence is dropped and the byte is the next key:
 		// Enter, a new sequence, a multibyte character, a parameter
 		// after an intermediate.
@@ -127,12 +131,7 @@ TEST(keys_sequences, a_byte_that_cannot_go_on_ends_the_sequence)
 		{"\e\xff", KEY_NONE, 2},
 		// A paste mark is not taken with Alt: ESC, then the mark.
 		{"\e\e[201~", KEY_ESC, 1},
-	};
-	for (const auto &c : cases) {
-		keyseq k = decode(c.bytes, false);
-		EXPECT_EQ(k.key, c.key) << c.bytes + 1;
-		EXPECT_EQ(k.used, c.used) << c.bytes + 1;
-	}
+	}, false);
 }
 
 TEST(keys_sequences, an_endless_sequence_is_dropped_at_its_bound)
