@@ -207,7 +207,7 @@ TEST(keys_read_DeathTest, AHungUpTerminalEndsTheProgram)
 	app.tty_fd = tty.slave;
 	tty.hang_up();
 	// hang_up stopped the reader: nothing but this thread is forked.
-	EXPECT_LE(threads_running(), 1);
+	EXPECT_LE(threads_left(), 1);
 	EXPECT_EXIT(read_key(), testing::ExitedWithCode(1), "read");
 	app.tty_fd = -1;
 }
