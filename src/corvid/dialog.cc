@@ -127,15 +127,6 @@ struct connect_target {
 	bool hidden;              // the name was typed, not scanned
 };
 
-[[noreturn]] static void
-fatal_for(const char *what, const char *ssid)
-{
-	char shown[SSID_MAX + 1];
-
-	text_printable(ssid, strlen(ssid), shown);
-	fatalx("%s: %s", what, shown);
-}
-
 // A request of the flow failed.  When the daemon had gone and another
 // answers at its socket, the connection is made anew and the flow ends
 // there, as any action does that a restart cut short: true.  Otherwise the
@@ -150,7 +141,9 @@ flow_failed(const char *what, int id, const char *ssid)
 		network_discard(id);
 	if (ssid == nullptr)
 		fatalx("%s", what);
-	fatal_for(what, ssid);
+	char shown[SSID_MAX + 1];
+	text_printable(ssid, strlen(ssid), shown);
+	fatalx("%s: %s", what, shown);
 }
 
 // A dialog of the flow; nullptr when cancelled.  A reconnection while it

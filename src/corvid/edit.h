@@ -17,8 +17,9 @@ enum edit_result {
 	EDIT_CANCEL,      // Escape
 };
 
-// Printable characters are added while they fit whole; Backspace (and Delete) removes
-// the whole last character, Ctrl-U all of the text.  Pasted text is added without its line
-// breaks and controls.  Keys that edit nothing are ignored.  What is
-// removed is overwritten: the text may be a secret.
+// Printable characters are added while they fit whole; Backspace (and
+// Delete) removes the whole last character, Ctrl-U all of the text.  Pasted
+// text is added without its line breaks and controls.  Keys that edit
+// nothing are ignored.  What is removed is overwritten: the text may be a
+// secret.
 edit_result edit_key(edit *e, int key);
